@@ -40,7 +40,25 @@ void TDataEngine::Start(std::string_view lockFileName) {
   active_ = true;
 }
 
-void TDataEngine::Stop() { active_ = false; }
+void TDataEngine::Stop() {
+  if (TEngineFileRegistry* registry = FileRegistry()) {
+    registry->CloseAllFiles();
+  }
+  active_ = false;
+}
+
+TEngineFileRegistry* TDataEngine::FileRegistry() const {
+  std::lock_guard lock(fileRegistryLock_);
+  return fileRegistry_.get();
+}
+
+TEngineFileRegistry& TDataEngine::InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry) {
+  std::lock_guard lock(fileRegistryLock_);
+  if (!fileRegistry_) {
+    fileRegistry_ = std::move(registry);
+  }
+  return *fileRegistry_;
+}
 
 std::uint32_t TDataEngine::Random(std::uint32_t range) {
   if (range == 0) {

@@ -12,6 +12,7 @@
 #include "crypto/md5.h"
 #include "engine/copy_stream.h"
 #include "engine/data_locale.h"
+#include "engine/engine_file_registry.h"
 #include "engine/engine_hooks.h"
 #include "engine/engine_limits.h"
 #include "engine/engine_settings.h"
@@ -126,6 +127,12 @@ public:
   // Reads past one member of length bytes without writing it.
   void SkipCompressed(TCopyStream& source, std::int64_t length);
 
+  // --- file registry
+  // The registry of open files, installed once by the storage layer on first use; null
+  // until then. InstallFileRegistry keeps the first registry and returns it.
+  TEngineFileRegistry* FileRegistry() const;
+  TEngineFileRegistry& InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry);
+
   // --- text-index filters (hook when set, else the text unchanged and every word kept)
   std::string FilterTextIndex(const std::string& tableName, const std::string& fieldName,
                               const std::string& text);
@@ -139,6 +146,9 @@ private:
   bool active_ = false;
   TEngineHooks hooks_;
   std::vector<std::unique_ptr<TDataLocale>> locales_;
+
+  mutable std::mutex fileRegistryLock_;
+  std::unique_ptr<TEngineFileRegistry> fileRegistry_;
 
   std::mutex randomLock_;
   std::mt19937 random_;

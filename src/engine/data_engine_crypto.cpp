@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "crypto/blowfish.h"
@@ -43,12 +44,12 @@ TCryptoContext TDataEngine::CryptoInit(const void* key, std::int32_t keyLength) 
     hooks_.CryptoInit(key, keyLength, context.Data, context.Size);
     return context;
   }
-  void* memory = std::calloc(1, BlowfishContextSize);
-  if (memory == nullptr) {
+  std::unique_ptr<void, decltype(&std::free)> memory(std::calloc(1, BlowfishContextSize), &std::free);
+  if (!memory) {
     throw std::bad_alloc();
   }
-  BlowfishInit(*static_cast<TBlowfishContext*>(memory), key, static_cast<std::size_t>(keyLength));
-  context.Data = memory;
+  BlowfishInit(*static_cast<TBlowfishContext*>(memory.get()), key, static_cast<std::size_t>(keyLength));
+  context.Data = memory.release();
   context.Size = static_cast<std::int32_t>(BlowfishContextSize);
   return context;
 }
