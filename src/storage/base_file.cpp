@@ -171,4 +171,19 @@ std::int32_t TBaseFile::FailWith(int errorNumber) {
   return -1;
 }
 
+std::int32_t TBaseFile::ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) {
+  std::int32_t total = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t read = Read(id, pieces[i].Data, pieces[i].Length);
+    if (read < 0) {
+      return -1;
+    }
+    total += read;
+    if (read < pieces[i].Length) {
+      break;
+    }
+  }
+  return total;
+}
+
 } // namespace nexora

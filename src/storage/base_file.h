@@ -10,6 +10,12 @@ namespace nexora {
 
 class TDataEngine;
 
+// One piece of a scattered read: length bytes into data.
+struct TIOPiece {
+  void* Data = nullptr;
+  std::int32_t Length = 0;
+};
+
 // One opener's handle on a file: its id and its own position.
 struct TFileHandle {
   std::int32_t Id = 0;
@@ -70,6 +76,9 @@ public:
   virtual bool LockRegion(std::int64_t length, std::int64_t offset);
   // Releases the range that starts at offset; false when there is none.
   virtual bool UnlockRegion(std::int64_t length, std::int64_t offset);
+  // One read at the handle's position scattered over the pieces in order; advances the
+  // position. Bytes moved (short at the size) or -1. The base reads piece by piece.
+  virtual std::int32_t ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count);
 
   // The I/O lock: callers hold it across every seek-then-transfer sequence.
   void BeginIO() { ioLock_.lock(); }

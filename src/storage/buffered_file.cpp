@@ -62,7 +62,8 @@ TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber,
   const std::int32_t count = GetBufferCount();
   if (n == count + 1) {
     CheckGrowth();
-    TBuffer* appended = InsertSorted(AllocateBuffer(n, indexNumber));
+    TBuffer* appended = AllocateBuffer(n, indexNumber, true);
+    InsertSorted(appended);
     ++appended->pinCount_;
     AddBufferCount();
     ++statistics_.Requests;
@@ -72,8 +73,8 @@ TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber,
   TBuffer* buffer = FindRecent(n);
   if (buffer == nullptr) {
     const auto found = FindSorted(n);
-    if (found != sorted_.end() && (*found)->number_ == n) {
-      buffer = found->get();
+    if (found != sorted_.end() && found->Number == n) {
+      buffer = found->Buffer;
     }
   }
   if (buffer == nullptr) {
@@ -91,10 +92,10 @@ TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber,
     }
     ReadRun(n, runLength, direction, indexNumber);
     const auto found = FindSorted(n);
-    if (found == sorted_.end() || (*found)->number_ != n) {
+    if (found == sorted_.end() || found->Number != n) {
       RaiseCorrupt();
     }
-    buffer = found->get();
+    buffer = found->Buffer;
   }
   MoveToHead(buffer);
   ++buffer->pinCount_;
@@ -111,94 +112,171 @@ void TBufferedFile::ReleaseBuffer(TBuffer* buffer) {
 void TBufferedFile::ReadRun(std::int32_t n, std::int32_t count, TReadDirection direction, std::int32_t indexNumber) {
   const std::int32_t size = GetBufferSize();
   const bool backward = direction == TReadDirection::Backward;
-  const std::int32_t first = backward ? n - count + 1 : n;
-  const std::int64_t offset = GetFirstOffset() + static_cast<std::int64_t>(first - 1) * size;
-  const std::int64_t length = static_cast<std::int64_t>(count) * size;
-
-  readWindowOffset_ = offset;
-  readWindowLength_ = length;
+  const TRun run{backward ? n - count + 1 : n, count, backward};
+  readWindowOffset_ = GetFirstOffset() + static_cast<std::int64_t>(run.First - 1) * size;
+  readWindowLength_ = static_cast<std::int64_t>(count) * size;
   struct TWindowReset {
     TBufferedFile& file;
     ~TWindowReset() { file.readWindowOffset_ = file.readWindowLength_ = 0; }
   } windowReset{*this};
 
-  readArea_.resize(static_cast<std::size_t>(length));
-  std::int32_t received = 0;
-  {
-    TEngineFileIO io(*this);
-    Seek(0, offset);
-    received = ReadBuffer(readArea_.data(), static_cast<std::int32_t>(length), true);
+  const auto cached = FindSorted(run.First);
+  const bool noneCached = cached == sorted_.end() || cached->Number >= run.First + count;
+  if (LoadsInPlace() && noneCached) {
+    ReadRunInPlace(run, indexNumber);
+  } else {
+    ReadRunThroughArea(run, indexNumber);
   }
+}
+
+void TBufferedFile::ForEachInLoadOrder(const TRun& run, std::int32_t received,
+                                       const std::function<void(std::int32_t)>& action) {
+  // Buffer n is handled last, so that allocation never evicts it before it is pinned.
+  if (run.Backward) {
+    for (std::int32_t number = run.First; number < run.First + received; ++number) {
+      action(number);
+    }
+  } else {
+    for (std::int32_t number = run.First + received - 1; number >= run.First; --number) {
+      action(number);
+    }
+  }
+}
+
+std::int32_t TBufferedFile::ReceivedBuffers(std::int32_t received, std::int32_t count) {
   ++statistics_.ReadTransfers;
   statistics_.BytesRead += received;
-  if (received < length) {
+  if (received < static_cast<std::int64_t>(count) * GetBufferSize()) {
     // Buffers appended in the cache are not yet in the file while an exclusive or
     // transaction owner has unflushed writes; anywhere else a short read is damage.
-    const bool mayBeShort =
-        (owner_.OpenedExclusively() || owner_.InTransaction()) && owner_.WrittenSinceFlush();
+    const bool mayBeShort = (owner_.OpenedExclusively() || owner_.InTransaction()) && owner_.WrittenSinceFlush();
     if (!mayBeShort) {
       RaiseError(NEXORA_READERR);
     }
   }
+  return received / GetBufferSize();
+}
 
-  const std::int32_t whole = received / size;
-  auto distribute = [&](std::int32_t number) {
-    const std::uint8_t* image = readArea_.data() + static_cast<std::size_t>(number - first) * size;
+void TBufferedFile::ReadRunThroughArea(const TRun& run, std::int32_t indexNumber) {
+  const std::int32_t size = GetBufferSize();
+  readArea_.resize(static_cast<std::size_t>(readWindowLength_));
+  std::int32_t received = 0;
+  {
+    TEngineFileIO io(*this);
+    Seek(0, readWindowOffset_);
+    received = ReadBuffer(readArea_.data(), static_cast<std::int32_t>(readWindowLength_), true);
+  }
+  const std::int32_t whole = ReceivedBuffers(received, run.Count);
+  ForEachInLoadOrder(run, whole, [&](std::int32_t number) {
+    const std::uint8_t* image = readArea_.data() + static_cast<std::size_t>(number - run.First) * size;
     const auto found = FindSorted(number);
-    if (found != sorted_.end() && (*found)->number_ == number) {
-      TBuffer& cached = **found;
-      if (!cached.dirty_ && cached.pinCount_ == 0) {
-        cached.LoadImage(image);
+    if (found != sorted_.end() && found->Number == number) {
+      TBuffer& cachedBuffer = *found->Buffer;
+      if (!cachedBuffer.dirty_ && cachedBuffer.pinCount_ == 0) {
+        cachedBuffer.LoadImage(image);
         ++statistics_.Reads;
       }
       return;
     }
-    TBuffer* loaded = InsertSorted(AllocateBuffer(number, indexNumber));
+    TBuffer* loaded = AllocateBuffer(number, indexNumber, false);
+    InsertSorted(loaded);
     loaded->LoadImage(image);
     ++statistics_.Reads;
-  };
-  // Buffer n is handled last, so that allocation never evicts it before it is pinned.
-  if (backward) {
-    for (std::int32_t number = first; number < first + whole; ++number) {
-      distribute(number);
-    }
-  } else {
-    for (std::int32_t number = first + whole - 1; number >= first; --number) {
-      distribute(number);
-    }
-  }
+  });
 }
 
-std::unique_ptr<TBuffer> TBufferedFile::AllocateBuffer(std::int32_t n, std::int32_t indexNumber) {
-  std::unique_ptr<TBuffer> buffer;
+void TBufferedFile::ReadRunInPlace(const TRun& run, std::int32_t indexNumber) {
+  // The run's buffers are taken first, pinned so that taking the next cannot evict them,
+  // and the file's bytes are read straight into them in one transfer.
+  runBuffers_.assign(static_cast<std::size_t>(run.Count), nullptr);
+  runPieces_.assign(static_cast<std::size_t>(run.Count), TIOPiece{});
+  auto releaseRun = [&](std::int32_t keep) {
+    for (std::int32_t i = 0; i < run.Count; ++i) {
+      TBuffer* buffer = runBuffers_[static_cast<std::size_t>(i)];
+      if (buffer == nullptr) {
+        continue;
+      }
+      --buffer->pinCount_;
+      if (i >= keep) {
+        DiscardBuffer(buffer);
+      }
+    }
+  };
+  std::int32_t whole = 0;
+  try {
+    ForEachInLoadOrder(run, run.Count, [&](std::int32_t number) {
+      TBuffer* buffer = AllocateBuffer(number, indexNumber, false);
+      ++buffer->pinCount_;
+      const auto at = static_cast<std::size_t>(number - run.First);
+      runBuffers_[at] = buffer;
+      runPieces_[at] = TIOPiece{buffer->Data(), buffer->DataSize()};
+    });
+    std::int32_t received = 0;
+    {
+      TEngineFileIO io(*this);
+      Seek(0, readWindowOffset_);
+      received = ReadPieces(runPieces_.data(), run.Count, true);
+    }
+    whole = ReceivedBuffers(received, run.Count);
+  } catch (...) {
+    releaseRun(0);
+    throw;
+  }
+  // Buffers only partly or not at all received are given back; the others join the cache.
+  for (std::int32_t i = 0; i < whole; ++i) {
+    TBuffer* buffer = runBuffers_[static_cast<std::size_t>(i)];
+    InsertSorted(buffer);
+    buffer->LoadedInPlace();
+    ++statistics_.Reads;
+  }
+  releaseRun(whole);
+}
+
+TBuffer* TBufferedFile::AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear) {
+  TBuffer* buffer = nullptr;
   if (static_cast<std::int32_t>(sorted_.size()) < capacity_) {
-    buffer = NewBuffer();
-    LinkAtHead(buffer.get());
+    buffer = CreateBuffer();
   } else {
     buffer = TakeEvictable();
-    if (!buffer && !owner_.InTransaction() && FlushBuffers(true)) {
+    if (buffer == nullptr && !owner_.InTransaction() && FlushBuffers(true)) {
       buffer = TakeEvictable();
     }
-    if (buffer) {
-      MoveToHead(buffer.get());
+    if (buffer != nullptr) {
+      MoveToHead(buffer);
     } else {
       capacity_ += GetGrowthStep();
-      buffer = NewBuffer();
-      LinkAtHead(buffer.get());
+      buffer = CreateBuffer();
     }
   }
-  buffer->Clear(indexNumber);
+  if (clear) {
+    buffer->Clear(indexNumber);
+  }
   buffer->number_ = n;
   return buffer;
 }
 
-std::unique_ptr<TBuffer> TBufferedFile::TakeEvictable() {
+TBuffer* TBufferedFile::CreateBuffer() {
+  buffers_.push_back(NewBuffer());
+  TBuffer* buffer = buffers_.back().get();
+  LinkAtHead(buffer);
+  return buffer;
+}
+
+void TBufferedFile::DiscardBuffer(TBuffer* buffer) {
+  Unlink(buffer);
+  const auto owned = std::find_if(buffers_.begin(), buffers_.end(),
+                                  [buffer](const std::unique_ptr<TBuffer>& held) { return held.get() == buffer; });
+  std::swap(*owned, buffers_.back());
+  buffers_.pop_back();
+}
+
+bool TBufferedFile::LoadsInPlace() const { return GetPayloadSize() == GetBufferSize(); }
+
+TBuffer* TBufferedFile::TakeEvictable() {
   for (TBuffer* candidate = tail_; candidate != nullptr; candidate = candidate->newer_) {
     if (!candidate->dirty_ && candidate->pinCount_ == 0) {
-      auto found = FindSorted(candidate->number_);
-      std::unique_ptr<TBuffer> taken = std::move(*found);
-      sorted_.erase(found);
-      return taken;
+      sorted_.erase(FindSorted(candidate->number_));
+      return candidate;
     }
   }
   return nullptr;
@@ -206,7 +284,8 @@ std::unique_ptr<TBuffer> TBufferedFile::TakeEvictable() {
 
 bool TBufferedFile::FlushBuffers(bool evicting) {
   std::vector<TBuffer*> collected;
-  for (const auto& buffer : sorted_) {
+  for (const TSortedEntry& entry : sorted_) {
+    TBuffer* buffer = entry.Buffer;
     if (!buffer->dirty_ || OverlapsReadWindow(*buffer)) {
       continue;
     }
@@ -216,7 +295,7 @@ bool TBufferedFile::FlushBuffers(bool evicting) {
       }
       continue;
     }
-    collected.push_back(buffer.get());
+    collected.push_back(buffer);
   }
   if (collected.empty()) {
     return false;
@@ -263,17 +342,18 @@ bool TBufferedFile::OverlapsReadWindow(const TBuffer& buffer) const {
 
 void TBufferedFile::FreeBuffers() {
   sorted_.clear();
+  buffers_.clear();
   head_ = tail_ = nullptr;
 }
 
 void TBufferedFile::TrimBuffers() {
   const std::int32_t limit = GetMaxBuffers();
   while (static_cast<std::int32_t>(sorted_.size()) > limit) {
-    std::unique_ptr<TBuffer> evicted = TakeEvictable();
-    if (!evicted) {
+    TBuffer* evicted = TakeEvictable();
+    if (evicted == nullptr) {
       break;
     }
-    Unlink(evicted.get());
+    DiscardBuffer(evicted);
   }
   capacity_ = std::max(static_cast<std::int32_t>(sorted_.size()), limit);
 }
@@ -290,15 +370,11 @@ TBuffer* TBufferedFile::FindRecent(std::int32_t n) const {
 
 TBufferedFile::TBufferList::iterator TBufferedFile::FindSorted(std::int32_t n) {
   return std::lower_bound(sorted_.begin(), sorted_.end(), n,
-                          [](const std::unique_ptr<TBuffer>& buffer, std::int32_t wanted) {
-                            return buffer->number_ < wanted;
-                          });
+                          [](const TSortedEntry& entry, std::int32_t wanted) { return entry.Number < wanted; });
 }
 
-TBuffer* TBufferedFile::InsertSorted(std::unique_ptr<TBuffer> buffer) {
-  TBuffer* raw = buffer.get();
-  sorted_.insert(FindSorted(raw->number_), std::move(buffer));
-  return raw;
+void TBufferedFile::InsertSorted(TBuffer* buffer) {
+  sorted_.insert(FindSorted(buffer->number_), TSortedEntry{buffer->number_, buffer});
 }
 
 void TBufferedFile::LinkAtHead(TBuffer* buffer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -99,16 +100,42 @@ protected:
   void CheckFileSizeLimit();
 
 private:
-  using TBufferList = std::vector<std::unique_ptr<TBuffer>>;
+  // The sorted list keeps each number beside its buffer, so searches stay in one array
+  // and inserting or removing moves plain entries.
+  struct TSortedEntry {
+    std::int32_t Number;
+    TBuffer* Buffer;
+  };
+  using TBufferList = std::vector<TSortedEntry>;
 
   TBuffer* FindRecent(std::int32_t n) const;
   TBufferList::iterator FindSorted(std::int32_t n);
-  TBuffer* InsertSorted(std::unique_ptr<TBuffer> buffer);
+  void InsertSorted(TBuffer* buffer);
   // A buffer for number n, not yet in the sorted list: new while below capacity, else
   // the least recently used clean and unpinned one, else new with a grown capacity.
-  std::unique_ptr<TBuffer> AllocateBuffer(std::int32_t n, std::int32_t indexNumber);
-  std::unique_ptr<TBuffer> TakeEvictable();
+  // Cleared for the index unless the caller loads a whole image into it at once.
+  TBuffer* AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear);
+  TBuffer* CreateBuffer();
+  // Takes the least recently used clean, unpinned buffer out of the sorted list.
+  TBuffer* TakeEvictable();
+  // A run of buffers read in one transfer: First to First + Count - 1.
+  struct TRun {
+    std::int32_t First;
+    std::int32_t Count;
+    bool Backward;
+  };
   void ReadRun(std::int32_t n, std::int32_t count, TReadDirection direction, std::int32_t indexNumber);
+  void ReadRunThroughArea(const TRun& run, std::int32_t indexNumber);
+  void ReadRunInPlace(const TRun& run, std::int32_t indexNumber);
+  // Counts the transfer and checks a short one; the number of whole buffers received.
+  std::int32_t ReceivedBuffers(std::int32_t received, std::int32_t count);
+  // Calls action for the first `received` numbers of the run, buffer n last.
+  static void ForEachInLoadOrder(const TRun& run, std::int32_t received,
+                                 const std::function<void(std::int32_t)>& action);
+  // Whether a file image is the buffer's content itself, so reads may land in buffers.
+  bool LoadsInPlace() const;
+  // Removes a buffer that is in no list but the recent list from the cache for good.
+  void DiscardBuffer(TBuffer* buffer);
   void WriteRun(const std::vector<TBuffer*>& run);
   bool OverlapsReadWindow(const TBuffer& buffer) const;
   void LinkAtHead(TBuffer* buffer);
@@ -116,6 +143,8 @@ private:
   void MoveToHead(TBuffer* buffer);
 
   TBufferCacheOwner& owner_;
+  // Every buffer of the cache; the sorted list and the recent list refer into it.
+  std::vector<std::unique_ptr<TBuffer>> buffers_;
   TBufferList sorted_;
   std::int32_t capacity_ = 1;
   std::int32_t defaultReadAhead_ = 1;
@@ -127,6 +156,8 @@ private:
   // overwrite the bytes still being handed out.
   std::vector<std::uint8_t> readArea_;
   std::vector<std::uint8_t> writeArea_;
+  std::vector<TBuffer*> runBuffers_;
+  std::vector<TIOPiece> runPieces_;
   TCacheStatistics statistics_;
 };
 

@@ -91,6 +91,18 @@ std::int32_t TEngineFile::ReadBuffer(void* buffer, std::int32_t count, bool allo
   return read;
 }
 
+std::int32_t TEngineFile::ReadPieces(const TIOPiece* pieces, std::int32_t count, bool allowShort) {
+  std::int64_t wanted = 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    wanted += pieces[i].Length;
+  }
+  const std::int32_t read = file_ ? file_->ReadPieces(handle_, pieces, count) : -1;
+  if (read < 0 || (read != wanted && !allowShort)) {
+    RaiseError(NEXORA_READERR);
+  }
+  return read;
+}
+
 void TEngineFile::WriteBuffer(const void* buffer, std::int32_t count) {
   if (!file_ || file_->Write(handle_, buffer, count) != count) {
     RaiseError(NEXORA_WRITEERR);

@@ -6,6 +6,7 @@
 
 #include "engine/data_engine.h"
 #include "engine/error_codes.h"
+#include "storage/base_file.h"
 
 namespace nexora {
 
@@ -53,6 +54,9 @@ public:
   virtual void WriteBuffer(const void* buffer, std::int32_t count);
   // Asks the system to write the file's buffers to disk; a failure raises 9218.
   virtual void FlushFile();
+  // One read at the current position scattered over the pieces, with the rules of
+  // ReadBuffer for the total length; returns the number of bytes read.
+  std::int32_t ReadPieces(const TIOPiece* pieces, std::int32_t count, bool allowShort);
 
   // The registry knows the file, or a regular file of that name exists.
   bool Exists() const;

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "engine/data_engine.h"
 #include "platform/os/posix_io.h"
@@ -121,6 +123,27 @@ std::int32_t TPhysicalFile::Read(std::int32_t id, void* buffer, std::int32_t cou
     return FailWith(EINVAL);
   }
   const ssize_t read = PosixPread(fd_, buffer, static_cast<std::size_t>(count), *position);
+  if (read < 0) {
+    Engine().MapLastOSError();
+    return -1;
+  }
+  SetPosition(id, *position + read);
+  return static_cast<std::int32_t>(read);
+}
+
+std::int32_t TPhysicalFile::ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) {
+  const std::optional<std::int64_t> position = PositionOf(id);
+  if (!position) {
+    return FailWith(EBADF);
+  }
+  std::vector<struct iovec> vector(static_cast<std::size_t>(std::max(count, 0)));
+  for (std::size_t i = 0; i < vector.size(); ++i) {
+    if (pieces[i].Length < 0) {
+      return FailWith(EINVAL);
+    }
+    vector[i] = {pieces[i].Data, static_cast<std::size_t>(pieces[i].Length)};
+  }
+  const ssize_t read = PosixPreadv(fd_, vector.data(), count, *position);
   if (read < 0) {
     Engine().MapLastOSError();
     return -1;

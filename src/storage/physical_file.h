@@ -38,6 +38,8 @@ public:
   bool Flush(std::int32_t id) override;
   bool LockRegion(std::int64_t length, std::int64_t offset) override;
   bool UnlockRegion(std::int64_t length, std::int64_t offset) override;
+  // One preadv over the pieces.
+  std::int32_t ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) override;
 
 private:
   // Maps errno, closes fd and returns the negated code.

@@ -277,6 +277,52 @@ TEST_F(BufferCache, FailedWriteRaises9218AndKeepsTheBufferDirty) {
   EXPECT_EQ(FileByte(BufferOffset(2)), 0x99);
 }
 
+TEST_F(BufferCache, AcceptedShortReadKeepsOnlyTheBuffersReceived) {
+  Limit(16, 8);
+  owner_.exclusive = true;
+  owner_.written = true;
+  file_->SetBufferCount(Count + 5);  // five buffers appended in the cache are not in the file yet
+  TBuffer* last = Get(Count - 2, TReadDirection::Forward);
+  EXPECT_EQ(last->Data()[0], Fill(Count - 2));
+  file_->ReleaseBuffer(last);
+  EXPECT_EQ(file_->CachedCount(), 3);
+  EXPECT_EQ(file_->Statistics().Reads, 3);
+  EXPECT_EQ(CodeOf([&] { Get(Count + 1, TReadDirection::Forward); }), NEXORA_FILECORRUPT);
+  EXPECT_EQ(file_->CachedCount(), 3);
+}
+
+TEST_F(BufferCache, FailedReadLeavesTheCacheAsItWas) {
+  Limit(16, 4);
+  file_->ReleaseBuffer(Get(1));
+  InjectOSFault(TOSCall::Read, 1, EIO);
+  EXPECT_EQ(CodeOf([&] { Get(8, TReadDirection::Forward); }), NEXORA_READERR);
+  EXPECT_EQ(file_->CachedCount(), 1);
+  EXPECT_FALSE(TouchReads(1));
+  TBuffer* again = Get(8, TReadDirection::Forward);
+  EXPECT_EQ(again->Data()[0], Fill(8));
+  EXPECT_EQ(file_->CachedCount(), 5);
+}
+
+TEST_F(BufferCache, KindWithABufferHeaderLoadsThroughTheTransferArea) {
+  TTestBufferFile headed(engine_, path_, owner_, BufferSize, BufferSize - 10);
+  headed.OpenFile();
+  headed.ReadHeader();
+  headed.maxBuffers = 8;
+  headed.readAhead = 4;
+  headed.ResetCache();
+  TBuffer* buffer = headed.GetBuffer(nullptr, 0, 6, true, TReadDirection::Backward);
+  EXPECT_EQ(buffer->DataSize(), BufferSize - 10);
+  EXPECT_EQ(buffer->Data()[0], Fill(6));
+  headed.ReleaseBuffer(buffer);
+  EXPECT_EQ(headed.Statistics().ReadTransfers, 1);
+  for (std::int32_t n = 3; n <= 5; ++n) {
+    TBuffer* cached = headed.GetBuffer(nullptr, 0, n, false, TReadDirection::None);
+    EXPECT_EQ(cached->Data()[BufferSize - 11], Fill(n));
+    headed.ReleaseBuffer(cached);
+  }
+  EXPECT_EQ(headed.Statistics().ReadTransfers, 1);
+}
+
 TEST_F(BufferCache, TrimEvictsDownToTheLimit) {
   Limit(4);
   file_->growthStep = 4;

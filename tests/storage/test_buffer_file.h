@@ -39,8 +39,12 @@ class TTestBufferFile : public TBufferedFile {
 public:
   static constexpr std::int64_t HeaderSize = 64;
 
-  TTestBufferFile(TDataEngine& engine, const std::string& path, TBufferCacheOwner& owner, std::int32_t bufferSize)
-      : TBufferedFile(engine, path, false, owner), bufferSize_(bufferSize) {}
+  // A payload below the buffer size makes the kind keep only the start of each image,
+  // as kinds with a buffer header do.
+  TTestBufferFile(TDataEngine& engine, const std::string& path, TBufferCacheOwner& owner, std::int32_t bufferSize,
+                  std::int32_t payloadSize = 0)
+      : TBufferedFile(engine, path, false, owner), bufferSize_(bufferSize),
+        payloadSize_(payloadSize > 0 ? payloadSize : bufferSize) {}
 
   [[noreturn]] void RaiseCorrupt() const override { RaiseError(NEXORA_FILECORRUPT); }
   void AddBufferCount() override {
@@ -53,7 +57,7 @@ public:
                                        Engine().Settings().MaxTableDataBufferCount, 36);
   }
   std::int32_t GetBufferSize() const override { return bufferSize_; }
-  std::int32_t GetPayloadSize() const override { return bufferSize_; }
+  std::int32_t GetPayloadSize() const override { return payloadSize_; }
   std::int64_t GetFirstOffset() const override { return HeaderSize; }
   std::int32_t GetBufferCount() const override { return count_; }
   std::uint32_t GetChangeCounter() const override { return 0; }
@@ -99,6 +103,7 @@ public:
 
 private:
   std::int32_t bufferSize_;
+  std::int32_t payloadSize_;
   std::int32_t count_ = 0;
   bool headerChanged_ = false;
 };

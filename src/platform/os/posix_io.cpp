@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 namespace nexora {
 namespace {
@@ -85,6 +86,40 @@ ssize_t PosixPread(int fd, void* buffer, std::size_t count, off_t offset) {
       break;
     }
     done += static_cast<std::size_t>(moved);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+ssize_t PosixPreadv(int fd, const struct iovec* pieces, int count, off_t offset) {
+  if (FaultFires(TOSCall::Read)) {
+    return -1;
+  }
+  std::vector<struct iovec> rest(pieces, pieces + count);
+  std::size_t first = 0;
+  std::size_t done = 0;
+  while (first < rest.size()) {
+    const ssize_t moved = ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first),
+                                   offset + static_cast<off_t>(done));
+    if (moved < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return -1;
+    }
+    if (moved == 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(moved);
+    // Skip the pieces filled completely and shorten the one filled in part.
+    auto left = static_cast<std::size_t>(moved);
+    while (first < rest.size() && left >= rest[first].iov_len) {
+      left -= rest[first].iov_len;
+      ++first;
+    }
+    if (first < rest.size()) {
+      rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+      rest[first].iov_len -= left;
+    }
   }
   return static_cast<ssize_t>(done);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -34,6 +35,9 @@ int PosixFstat(int fd, struct stat& status);
 // the end of the file, for a read) or -1.
 ssize_t PosixPread(int fd, void* buffer, std::size_t count, off_t offset);
 ssize_t PosixPwrite(int fd, const void* buffer, std::size_t count, off_t offset);
+// Scatters one read from offset over the pieces in order, with the same rules as
+// PosixPread; a Read fault covers it too.
+ssize_t PosixPreadv(int fd, const struct iovec* pieces, int count, off_t offset);
 int PosixFtruncate(int fd, off_t length);
 int PosixFsync(int fd);
 // Moves a file without replacing an existing destination (EEXIST when it exists).
