@@ -22,7 +22,7 @@ constexpr std::int32_t BufferCount = static_cast<std::int32_t>((FileSize - TTest
 constexpr std::int32_t CacheBuffers = 64;
 constexpr std::int32_t ReadAhead = CacheBuffers / 2;
 
-const std::string& ScanFile() {
+const std::string &ScanFile() {
   static const std::string path = [] {
     std::string file = (std::filesystem::temp_directory_path() / "nexora-cache-bench.dat").string();
     std::vector<std::uint8_t> chunk(1 << 20);
@@ -57,7 +57,7 @@ struct TOpenScanFile {
   }
 };
 
-void CacheHit(benchmark::State& state) {
+void CacheHit(benchmark::State &state) {
   TOpenScanFile open;
   // Eight buffers in use, asked for in turn: hits through the recent list and the search.
   for (std::int32_t n = 1; n <= 8; ++n) {
@@ -65,19 +65,19 @@ void CacheHit(benchmark::State& state) {
   }
   std::int32_t n = 0;
   for (auto _ : state) {
-    TBuffer* buffer = open.file.GetBuffer(nullptr, 0, n % 8 + 1, false, TReadDirection::None);
+    TBuffer *buffer = open.file.GetBuffer(nullptr, 0, n % 8 + 1, false, TReadDirection::None);
     benchmark::DoNotOptimize(buffer->Data());
     open.file.ReleaseBuffer(buffer);
     ++n;
   }
 }
 
-void CacheForwardScan(benchmark::State& state) {
+void CacheForwardScan(benchmark::State &state) {
   TOpenScanFile open;
   for (auto _ : state) {
     std::uint64_t sum = 0;
     for (std::int32_t n = 1; n <= BufferCount; ++n) {
-      TBuffer* buffer = open.file.GetBuffer(nullptr, 0, n, true, TReadDirection::Forward);
+      TBuffer *buffer = open.file.GetBuffer(nullptr, 0, n, true, TReadDirection::Forward);
       sum += buffer->Data()[7];
       open.file.ReleaseBuffer(buffer);
     }
@@ -87,7 +87,7 @@ void CacheForwardScan(benchmark::State& state) {
 }
 
 // The same scan as plain preads of the same runs into one buffer.
-void PreadForwardScan(benchmark::State& state) {
+void PreadForwardScan(benchmark::State &state) {
   const int fd = ::open(ScanFile().c_str(), O_RDONLY);
   std::vector<std::uint8_t> run(static_cast<std::size_t>(ReadAhead) * BufferSize);
   for (auto _ : state) {

@@ -19,7 +19,7 @@ constexpr int Level = 6;
 // Memo-like text with varying numbers: compresses about as well as typical BLOB text.
 TBytes BlobLike(std::size_t length) {
   std::mt19937 generator(42);
-  const char* words[] = {"customer ", "order ", "shipped ", "invoice ", "Berlin ", "pending ", "total: "};
+  const char *words[] = {"customer ", "order ", "shipped ", "invoice ", "Berlin ", "pending ", "total: "};
   std::string text;
   while (text.size() < length) {
     text += words[generator() % 7];
@@ -29,12 +29,12 @@ TBytes BlobLike(std::size_t length) {
   return TBytes(text.begin(), text.begin() + static_cast<long>(length));
 }
 
-TDataEngine& Engine() {
+TDataEngine &Engine() {
   static TDataEngine engine;
   return engine;
 }
 
-void EngineCompress(benchmark::State& state) {
+void EngineCompress(benchmark::State &state) {
   const TBytes value = BlobLike(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(Engine().Compress(value.data(), static_cast<std::int32_t>(value.size()), Level));
@@ -42,7 +42,7 @@ void EngineCompress(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-void ZlibCompress2(benchmark::State& state) {
+void ZlibCompress2(benchmark::State &state) {
   const TBytes value = BlobLike(static_cast<std::size_t>(state.range(0)));
   TBytes out(compressBound(static_cast<uLong>(value.size())));
   for (auto _ : state) {
@@ -53,7 +53,7 @@ void ZlibCompress2(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-void EngineDecompress(benchmark::State& state) {
+void EngineDecompress(benchmark::State &state) {
   const TBytes value = BlobLike(static_cast<std::size_t>(state.range(0)));
   const TBytes packed = Engine().Compress(value.data(), static_cast<std::int32_t>(value.size()), Level);
   for (auto _ : state) {
@@ -63,7 +63,7 @@ void EngineDecompress(benchmark::State& state) {
   state.counters["ratio"] = static_cast<double>(packed.size()) / static_cast<double>(value.size());
 }
 
-void ZlibUncompress(benchmark::State& state) {
+void ZlibUncompress(benchmark::State &state) {
   const TBytes value = BlobLike(static_cast<std::size_t>(state.range(0)));
   const TBytes packed = Engine().Compress(value.data(), static_cast<std::int32_t>(value.size()), Level);
   // The reference knows the exact size in advance; the engine has to grow its buffer.

@@ -11,4 +11,4 @@ namespace nexora::blowfish_detail {
 extern const std::uint32_t InitialP[18];
 extern const std::uint32_t InitialSBox[4][256];
 
-}  // namespace nexora::blowfish_detail
+} // namespace nexora::blowfish_detail

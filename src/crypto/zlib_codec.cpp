@@ -14,13 +14,12 @@ constexpr int MemoryLevel = 8;
 std::size_t RoundDownToUnit(std::size_t size) { return size - size % GrowthUnit; }
 
 // Ends the zlib stream on every way out.
-template <int (*End)(z_streamp)>
-struct TStreamGuard {
-  z_stream& stream;
+template <int (*End)(z_streamp)> struct TStreamGuard {
+  z_stream &stream;
   ~TStreamGuard() { End(&stream); }
 };
 
-[[noreturn]] void Fail(const char* what, int status) {
+[[noreturn]] void Fail(const char *what, int status) {
   throw EZlibError(std::string(what) + " failed with zlib status " + std::to_string(status));
 }
 
@@ -32,7 +31,7 @@ void CheckLength(std::int32_t length) {
 
 } // namespace
 
-std::vector<std::uint8_t> ZlibCompress(const void* input, std::int32_t length, std::uint8_t level) {
+std::vector<std::uint8_t> ZlibCompress(const void *input, std::int32_t length, std::uint8_t level) {
   CheckLength(length);
   const auto n = static_cast<std::size_t>(length);
   std::vector<std::uint8_t> output(RoundDownToUnit(n + n / 10 + 12 + GrowthUnit - 1));
@@ -43,7 +42,7 @@ std::vector<std::uint8_t> ZlibCompress(const void* input, std::int32_t length, s
     Fail("deflateInit", status);
   }
   TStreamGuard<deflateEnd> guard{stream};
-  stream.next_in = static_cast<Bytef*>(const_cast<void*>(input));
+  stream.next_in = static_cast<Bytef *>(const_cast<void *>(input));
   stream.avail_in = static_cast<uInt>(n);
   stream.next_out = output.data();
   stream.avail_out = static_cast<uInt>(output.size());
@@ -59,7 +58,7 @@ std::vector<std::uint8_t> ZlibCompress(const void* input, std::int32_t length, s
   return output;
 }
 
-std::vector<std::uint8_t> ZlibDecompress(const void* input, std::int32_t length) {
+std::vector<std::uint8_t> ZlibDecompress(const void *input, std::int32_t length) {
   CheckLength(length);
   const auto n = static_cast<std::size_t>(length);
   // An empty input is no stream; without this the growth step would be 0 for ever.
@@ -75,7 +74,7 @@ std::vector<std::uint8_t> ZlibDecompress(const void* input, std::int32_t length)
     Fail("inflateInit", status);
   }
   TStreamGuard<inflateEnd> guard{stream};
-  stream.next_in = static_cast<Bytef*>(const_cast<void*>(input));
+  stream.next_in = static_cast<Bytef *>(const_cast<void *>(input));
   stream.avail_in = static_cast<uInt>(n);
   stream.next_out = output.data();
   stream.avail_out = static_cast<uInt>(output.size());

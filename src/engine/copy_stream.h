@@ -13,9 +13,9 @@ class TCopyStream {
 public:
   virtual ~TCopyStream() = default;
   // Reads up to count bytes at the current position and advances; 0 at the end.
-  virtual std::int32_t Read(void* buffer, std::int32_t count) = 0;
+  virtual std::int32_t Read(void *buffer, std::int32_t count) = 0;
   // Writes count bytes at the current position and advances.
-  virtual void Write(const void* buffer, std::int32_t count) = 0;
+  virtual void Write(const void *buffer, std::int32_t count) = 0;
   virtual std::int64_t Position() = 0;
   virtual void Seek(std::int64_t position) = 0;
   virtual std::int64_t Size() = 0;
@@ -24,6 +24,6 @@ public:
 };
 
 // Receives the source file name and a percentage (0 to 100).
-using TCopyProgress = std::function<void(const std::string& fileName, int percent)>;
+using TCopyProgress = std::function<void(const std::string &fileName, int percent)>;
 
 } // namespace nexora

@@ -10,9 +10,9 @@
 namespace nexora {
 namespace {
 
-constexpr const char* DefaultEngineSignature = "NEXORA_SIG";
+constexpr const char *DefaultEngineSignature = "NEXORA_SIG";
 constexpr std::uint8_t OldestCurrentVersion = 7;
-constexpr std::array<const char*, 7> TableVersionNames = {"1.00", "1.02", "1.04", "1.08", "2.00", "3.00", "4.00"};
+constexpr std::array<const char *, 7> TableVersionNames = {"1.00", "1.02", "1.04", "1.08", "2.00", "3.00", "4.00"};
 
 constexpr std::uint32_t GermanGermanyLocaleId = 0x0407;
 constexpr std::uint32_t SortGermanPhoneBook = 1;
@@ -33,26 +33,26 @@ void TDataEngine::Start(std::string_view lockFileName) {
   limits_ = ComputeEngineLimits(settings_.LargeFileSupport);
   {
     std::lock_guard lock(randomLock_);
-    random_.seed(static_cast<std::mt19937::result_type>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}()));
+    random_.seed(static_cast<std::mt19937::result_type>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                                                        std::random_device{}()));
   }
   settings_.LockFileName = CutText(lockFileName);
   active_ = true;
 }
 
 void TDataEngine::Stop() {
-  if (TEngineFileRegistry* registry = FileRegistry()) {
+  if (TEngineFileRegistry *registry = FileRegistry()) {
     registry->CloseAllFiles();
   }
   active_ = false;
 }
 
-TEngineFileRegistry* TDataEngine::FileRegistry() const {
+TEngineFileRegistry *TDataEngine::FileRegistry() const {
   std::lock_guard lock(fileRegistryLock_);
   return fileRegistry_.get();
 }
 
-TEngineFileRegistry& TDataEngine::InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry) {
+TEngineFileRegistry &TDataEngine::InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry) {
   std::lock_guard lock(fileRegistryLock_);
   if (!fileRegistry_) {
     fileRegistry_ = std::move(registry);
@@ -76,18 +76,17 @@ std::string TDataEngine::TableVersionName(std::uint8_t version) {
 
 void TDataEngine::BuildLocaleList() {
   locales_.clear();
-  for (const TOSLocale& os : EnumerateOSLocales()) {
+  for (const TOSLocale &os : EnumerateOSLocales()) {
     if (os.AbbreviatedName.empty()) {
       continue;
     }
     locales_.push_back(std::make_unique<TDataLocale>(os.Id, os.LanguageName, os.AbbreviatedName));
     if (os.Id == GermanGermanyLocaleId) {
-      locales_.push_back(
-          std::make_unique<TDataLocale>(GermanPhoneBookLocaleId, "German (German Phone Book)", "DEP"));
+      locales_.push_back(std::make_unique<TDataLocale>(GermanPhoneBookLocaleId, "German (German Phone Book)", "DEP"));
     }
   }
   std::stable_sort(locales_.begin(), locales_.end(),
-                   [](const auto& a, const auto& b) { return a->LanguageName() < b->LanguageName(); });
+                   [](const auto &a, const auto &b) { return a->LanguageName() < b->LanguageName(); });
   locales_.insert(locales_.begin(), std::make_unique<TDataLocale>(AnsiStandardLocaleId, "ANSI Standard", "ANSI"));
 }
 
@@ -97,11 +96,11 @@ bool TDataEngine::IsLocaleAvailable(std::uint32_t localeId) {
 
 bool TDataEngine::LocaleNameExists(std::string_view languageName) const {
   return std::any_of(locales_.begin(), locales_.end(),
-                     [&](const auto& locale) { return SameText(locale->LanguageName(), languageName); });
+                     [&](const auto &locale) { return SameText(locale->LanguageName(), languageName); });
 }
 
 std::uint32_t TDataEngine::LocaleIdOf(std::string_view languageName) const {
-  for (const auto& locale : locales_) {
+  for (const auto &locale : locales_) {
     if (SameText(locale->LanguageName(), languageName)) {
       return locale->Id();
     }
@@ -109,8 +108,8 @@ std::uint32_t TDataEngine::LocaleIdOf(std::string_view languageName) const {
   return AnsiStandardLocaleId;
 }
 
-const TOrderTable& TDataEngine::GetLocaleOrderTable(std::uint32_t localeId) const {
-  for (const auto& locale : locales_) {
+const TOrderTable &TDataEngine::GetLocaleOrderTable(std::uint32_t localeId) const {
+  for (const auto &locale : locales_) {
     if (locale->Id() == localeId) {
       return locale->OrderTable();
     }
@@ -123,8 +122,8 @@ const TOrderTable& TDataEngine::GetLocaleOrderTable(std::uint32_t localeId) cons
   return locales_.front()->OrderTable();
 }
 
-std::string TDataEngine::FilterTextIndex(const std::string& tableName, const std::string& fieldName,
-                                         const std::string& text) {
+std::string TDataEngine::FilterTextIndex(const std::string &tableName, const std::string &fieldName,
+                                         const std::string &text) {
   std::string filtered = text;
   if (hooks_.TextIndexFilter) {
     hooks_.TextIndexFilter(tableName, fieldName, filtered);
@@ -132,8 +131,8 @@ std::string TDataEngine::FilterTextIndex(const std::string& tableName, const std
   return filtered;
 }
 
-bool TDataEngine::FilterTextIndexToken(const std::string& tableName, const std::string& fieldName,
-                                       const std::string& token) {
+bool TDataEngine::FilterTextIndexToken(const std::string &tableName, const std::string &fieldName,
+                                       const std::string &token) {
   bool include = true;
   if (hooks_.TextIndexTokenFilter) {
     hooks_.TextIndexTokenFilter(tableName, fieldName, token, include);
@@ -141,10 +140,10 @@ bool TDataEngine::FilterTextIndexToken(const std::string& tableName, const std::
   return include;
 }
 
-TDataEngine& DataEngine() {
+TDataEngine &DataEngine() {
   // Never destroyed: objects torn down at process exit may still raise through it.
-  static TDataEngine* engine = [] {
-    auto* created = new TDataEngine();
+  static TDataEngine *engine = [] {
+    auto *created = new TDataEngine();
     created->BuildLocaleList();
     return created;
   }();

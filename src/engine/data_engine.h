@@ -23,12 +23,12 @@ namespace nexora {
 // A cipher context as a password entry holds it: the memory and its size in bytes.
 // A size of 0 marks a borrowed copy that must not be freed.
 struct TCryptoContext {
-  void* Data = nullptr;
+  void *Data = nullptr;
   std::int32_t Size = 0;
 };
 
 // Frees a context that owns its memory (Size > 0) and empties it.
-void FreeCryptoContext(TCryptoContext& context);
+void FreeCryptoContext(TCryptoContext &context);
 
 // The root of the table engine, one per process (reached through DataEngine()).
 // Holds the settings, the limits fixed at Start, the locale registry, the error context
@@ -41,17 +41,17 @@ public:
   TDataEngine();
   // Stops the engine.
   ~TDataEngine();
-  TDataEngine(const TDataEngine&) = delete;
-  TDataEngine& operator=(const TDataEngine&) = delete;
+  TDataEngine(const TDataEngine &) = delete;
+  TDataEngine &operator=(const TDataEngine &) = delete;
 
   // --- settings
-  const std::string& EngineSignature() const { return engineSignature_; }
+  const std::string &EngineSignature() const { return engineSignature_; }
   // Stores the signature (cut to 255 characters) and recomputes its digest.
   void SetEngineSignature(std::string_view signature);
-  const TDigest& SignatureDigest() const { return signatureDigest_; }
-  TEngineSettings& Settings() { return settings_; }
-  const TEngineSettings& Settings() const { return settings_; }
-  TEngineHooks& Hooks() { return hooks_; }
+  const TDigest &SignatureDigest() const { return signatureDigest_; }
+  TEngineSettings &Settings() { return settings_; }
+  const TEngineSettings &Settings() const { return settings_; }
+  TEngineHooks &Hooks() { return hooks_; }
 
   // --- lifecycle
   // Fixes the limits and lock space from LargeFileSupport, seeds the generator, stores
@@ -60,7 +60,7 @@ public:
   void Stop();
   bool Active() const { return active_; }
   // Valid after Start; the limits for LargeFileSupport off before it.
-  const TEngineLimits& Limits() const { return limits_; }
+  const TEngineLimits &Limits() const { return limits_; }
   // A pseudo-random number in [0, range) from the generator seeded at Start.
   std::uint32_t Random(std::uint32_t range);
 
@@ -73,18 +73,18 @@ public:
   // Fills the registry: "ANSI Standard" (id 0) first, then the system's locales sorted by
   // name, with the German phone-book order after German (Germany).
   void BuildLocaleList();
-  const std::vector<std::unique_ptr<TDataLocale>>& Locales() const { return locales_; }
+  const std::vector<std::unique_ptr<TDataLocale>> &Locales() const { return locales_; }
   static bool IsLocaleAvailable(std::uint32_t localeId);
   bool LocaleNameExists(std::string_view languageName) const;
   // The id of the locale with that name (case-insensitive), 0 when none has it.
   std::uint32_t LocaleIdOf(std::string_view languageName) const;
   // The order table of the locale with that id, or of "ANSI Standard" when none has it.
-  const TOrderTable& GetLocaleOrderTable(std::uint32_t localeId) const;
+  const TOrderTable &GetLocaleOrderTable(std::uint32_t localeId) const;
 
   // --- errors
   // Raises ENEXORAEngineError carrying the code, the names (each cut to 255 characters),
   // the last operating-system failure and the last socket error, which it then clears.
-  [[noreturn]] void RaiseError(TErrorCode code, const TErrorNames& names = {});
+  [[noreturn]] void RaiseError(TErrorCode code, const TErrorNames &names = {});
   // The code's message filled from the current error context, at most 254 characters.
   std::string GetErrorMessage(TErrorCode code) const;
   static std::string GetErrorConstant(TErrorCode code);
@@ -97,46 +97,44 @@ public:
   TErrorContext ErrorContext() const;
 
   // --- encryption (each calls its hook when set, else the built-in Blowfish)
-  TCryptoContext CryptoInit(const void* key, std::int32_t keyLength);
-  void EncryptBlock(void* context, std::uint8_t* block);
-  void DecryptBlock(void* context, std::uint8_t* block);
-  void CryptoReset(void* context);
+  TCryptoContext CryptoInit(const void *key, std::int32_t keyLength);
+  void EncryptBlock(void *context, std::uint8_t *block);
+  void DecryptBlock(void *context, std::uint8_t *block);
+  void CryptoReset(void *context);
   // Whole 8-byte blocks are chained in place; the tail of length mod 8 stays clear; the
   // chaining is reset afterwards, also when a block routine raises.
-  void EncryptBuffer(void* context, void* buffer, std::int32_t length);
-  void DecryptBuffer(void* context, void* buffer, std::int32_t length);
+  void EncryptBuffer(void *context, void *buffer, std::int32_t length);
+  void DecryptBuffer(void *context, void *buffer, std::int32_t length);
 
   // --- compression (each calls its hook when set, else zlib); any failure raises
   // 15001 (compress) or 15002 (decompress) with no names
-  std::vector<std::uint8_t> Compress(const void* input, std::int32_t length, std::uint8_t level);
-  std::vector<std::uint8_t> Decompress(const void* input, std::int32_t length);
+  std::vector<std::uint8_t> Compress(const void *input, std::int32_t length, std::uint8_t level);
+  std::vector<std::uint8_t> Decompress(const void *input, std::int32_t length);
 
   // --- compressed file copies (marker, level byte, length-prefixed zlib chunks)
   // Copies the whole source to the start of the destination; level 0 copies raw bytes.
-  void CompressCopy(TCopyStream& source, TCopyStream& destination, std::uint8_t level, int progressStep,
-                    const TCopyProgress& progress);
+  void CompressCopy(TCopyStream &source, TCopyStream &destination, std::uint8_t level, int progressStep,
+                    const TCopyProgress &progress);
   // Restores a whole copy from the start of the source to the start of the destination.
-  void DecompressCopy(TCopyStream& source, TCopyStream& destination, int progressStep,
-                      const TCopyProgress& progress);
+  void DecompressCopy(TCopyStream &source, TCopyStream &destination, int progressStep, const TCopyProgress &progress);
   // As CompressCopy, writing at the destination's current position.
-  void CompressInto(TCopyStream& source, TCopyStream& destination, std::uint8_t level, int progressStep,
-                    const TCopyProgress& progress);
+  void CompressInto(TCopyStream &source, TCopyStream &destination, std::uint8_t level, int progressStep,
+                    const TCopyProgress &progress);
   // Restores one member of length bytes from the source's current position.
-  void DecompressFrom(TCopyStream& source, TCopyStream& destination, std::int64_t length, int progressStep,
-                      const TCopyProgress& progress);
+  void DecompressFrom(TCopyStream &source, TCopyStream &destination, std::int64_t length, int progressStep,
+                      const TCopyProgress &progress);
   // Reads past one member of length bytes without writing it.
-  void SkipCompressed(TCopyStream& source, std::int64_t length);
+  void SkipCompressed(TCopyStream &source, std::int64_t length);
 
   // --- file registry
   // The registry of open files, installed once by the storage layer on first use; null
   // until then. InstallFileRegistry keeps the first registry and returns it.
-  TEngineFileRegistry* FileRegistry() const;
-  TEngineFileRegistry& InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry);
+  TEngineFileRegistry *FileRegistry() const;
+  TEngineFileRegistry &InstallFileRegistry(std::unique_ptr<TEngineFileRegistry> registry);
 
   // --- text-index filters (hook when set, else the text unchanged and every word kept)
-  std::string FilterTextIndex(const std::string& tableName, const std::string& fieldName,
-                              const std::string& text);
-  bool FilterTextIndexToken(const std::string& tableName, const std::string& fieldName, const std::string& token);
+  std::string FilterTextIndex(const std::string &tableName, const std::string &fieldName, const std::string &text);
+  bool FilterTextIndexToken(const std::string &tableName, const std::string &fieldName, const std::string &token);
 
 private:
   std::string engineSignature_;
@@ -161,6 +159,6 @@ private:
 };
 
 // The process's engine object, created with its locale list on first use.
-TDataEngine& DataEngine();
+TDataEngine &DataEngine();
 
 } // namespace nexora

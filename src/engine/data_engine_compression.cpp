@@ -5,7 +5,7 @@ namespace nexora {
 
 // Every failure inside, from zlib or from a hook, whatever it throws, becomes the
 // engine's compression error with no names; the partial output goes with the scope.
-std::vector<std::uint8_t> TDataEngine::Compress(const void* input, std::int32_t length, std::uint8_t level) {
+std::vector<std::uint8_t> TDataEngine::Compress(const void *input, std::int32_t length, std::uint8_t level) {
   std::vector<std::uint8_t> output;
   try {
     if (hooks_.Compress) {
@@ -19,7 +19,7 @@ std::vector<std::uint8_t> TDataEngine::Compress(const void* input, std::int32_t 
   return output;
 }
 
-std::vector<std::uint8_t> TDataEngine::Decompress(const void* input, std::int32_t length) {
+std::vector<std::uint8_t> TDataEngine::Decompress(const void *input, std::int32_t length) {
   std::vector<std::uint8_t> output;
   try {
     if (hooks_.Decompress) {

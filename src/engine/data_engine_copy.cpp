@@ -20,7 +20,7 @@ constexpr std::int32_t MarkerSize = 16;
 constexpr std::int32_t CopyHeaderSize = MarkerSize + 1;
 constexpr std::int32_t ChunkLengthSize = 4;
 
-const TDigest& CopyMarker() {
+const TDigest &CopyMarker() {
   static const TDigest marker = DigestText("NEXORA_COMP");
   return marker;
 }
@@ -29,7 +29,7 @@ const TDigest& CopyMarker() {
 // at least the progress step since the last report.
 class TProgressTracker {
 public:
-  TProgressTracker(const TCopyProgress& progress, std::string fileName, int step)
+  TProgressTracker(const TCopyProgress &progress, std::string fileName, int step)
       : progress_(progress), fileName_(std::move(fileName)), step_(step) {}
 
   void Start(std::int64_t reference) {
@@ -58,14 +58,14 @@ private:
     }
   }
 
-  const TCopyProgress& progress_;
+  const TCopyProgress &progress_;
   std::string fileName_;
   int step_;
   std::int64_t reference_ = 0;
   int last_ = 0;
 };
 
-void WriteChunkLength(TCopyStream& destination, std::int32_t length) {
+void WriteChunkLength(TCopyStream &destination, std::int32_t length) {
   std::array<std::uint8_t, ChunkLengthSize> bytes{};
   for (int i = 0; i < ChunkLengthSize; ++i) {
     bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(length) >> (8 * i));
@@ -74,7 +74,7 @@ void WriteChunkLength(TCopyStream& destination, std::int32_t length) {
 }
 
 // The next chunk length, or 0 at the end of the source.
-std::int32_t ReadChunkLength(TCopyStream& source) {
+std::int32_t ReadChunkLength(TCopyStream &source) {
   std::array<std::uint8_t, ChunkLengthSize> bytes{};
   if (source.Read(bytes.data(), ChunkLengthSize) != ChunkLengthSize) {
     return 0;
@@ -88,7 +88,7 @@ std::int32_t ReadChunkLength(TCopyStream& source) {
 
 // The level of the copy that starts at the source's position, after its marker and
 // level byte; 0 with the source back at the start when there is no marker.
-std::uint8_t ReadCopyHeader(TCopyStream& source, bool& hasHeader) {
+std::uint8_t ReadCopyHeader(TCopyStream &source, bool &hasHeader) {
   const std::int64_t start = source.Position();
   std::array<std::uint8_t, MarkerSize> marker{};
   std::uint8_t level = 0;
@@ -105,19 +105,17 @@ std::uint8_t ReadCopyHeader(TCopyStream& source, bool& hasHeader) {
 // bytes it restores (negative for all up to the end of the source), and which count
 // the progress follows.
 struct TRestoreTarget {
-  TCopyStream* Destination;
+  TCopyStream *Destination;
   std::int64_t Length;
   bool ProgressByCompressedBytes;
 };
 
-void RestoreMember(TDataEngine& engine, TCopyStream& source, const TRestoreTarget& target,
-                   TProgressTracker* tracker) {
+void RestoreMember(TDataEngine &engine, TCopyStream &source, const TRestoreTarget &target, TProgressTracker *tracker) {
   bool hasHeader = false;
   const std::uint8_t level = ReadCopyHeader(source, hasHeader);
   const bool limited = target.Length >= 0;
   if (tracker != nullptr) {
-    tracker->Start(target.ProgressByCompressedBytes ? source.Size() - (hasHeader ? CopyHeaderSize : 0)
-                                                     : target.Length);
+    tracker->Start(target.ProgressByCompressedBytes ? source.Size() - (hasHeader ? CopyHeaderSize : 0) : target.Length);
   }
   std::int64_t restored = 0;
   std::int64_t consumed = 0;
@@ -174,14 +172,14 @@ void RestoreMember(TDataEngine& engine, TCopyStream& source, const TRestoreTarge
 
 } // namespace
 
-void TDataEngine::CompressCopy(TCopyStream& source, TCopyStream& destination, std::uint8_t level,
-                               int progressStep, const TCopyProgress& progress) {
+void TDataEngine::CompressCopy(TCopyStream &source, TCopyStream &destination, std::uint8_t level, int progressStep,
+                               const TCopyProgress &progress) {
   destination.Seek(0);
   CompressInto(source, destination, level, progressStep, progress);
 }
 
-void TDataEngine::CompressInto(TCopyStream& source, TCopyStream& destination, std::uint8_t level,
-                               int progressStep, const TCopyProgress& progress) {
+void TDataEngine::CompressInto(TCopyStream &source, TCopyStream &destination, std::uint8_t level, int progressStep,
+                               const TCopyProgress &progress) {
   TProgressTracker tracker(progress, source.FileName(), progressStep);
   tracker.Start(source.Size());
   if (level != 0) {
@@ -209,8 +207,8 @@ void TDataEngine::CompressInto(TCopyStream& source, TCopyStream& destination, st
   tracker.Finish();
 }
 
-void TDataEngine::DecompressCopy(TCopyStream& source, TCopyStream& destination, int progressStep,
-                                 const TCopyProgress& progress) {
+void TDataEngine::DecompressCopy(TCopyStream &source, TCopyStream &destination, int progressStep,
+                                 const TCopyProgress &progress) {
   TProgressTracker tracker(progress, source.FileName(), progressStep);
   source.Seek(0);
   destination.Seek(0);
@@ -218,14 +216,14 @@ void TDataEngine::DecompressCopy(TCopyStream& source, TCopyStream& destination, 
   tracker.Finish();
 }
 
-void TDataEngine::DecompressFrom(TCopyStream& source, TCopyStream& destination, std::int64_t length,
-                                 int progressStep, const TCopyProgress& progress) {
+void TDataEngine::DecompressFrom(TCopyStream &source, TCopyStream &destination, std::int64_t length, int progressStep,
+                                 const TCopyProgress &progress) {
   TProgressTracker tracker(progress, source.FileName(), progressStep);
   RestoreMember(*this, source, {&destination, length, false}, &tracker);
   tracker.Finish();
 }
 
-void TDataEngine::SkipCompressed(TCopyStream& source, std::int64_t length) {
+void TDataEngine::SkipCompressed(TCopyStream &source, std::int64_t length) {
   RestoreMember(*this, source, {nullptr, length, false}, nullptr);
 }
 

@@ -9,7 +9,7 @@
 namespace nexora {
 namespace {
 
-TErrorNames CutNames(const TErrorNames& names) {
+TErrorNames CutNames(const TErrorNames &names) {
   return TErrorNames{
       .ServerAddress = CutText(names.ServerAddress),
       .UserName = CutText(names.UserName),
@@ -27,7 +27,7 @@ TErrorNames CutNames(const TErrorNames& names) {
 
 } // namespace
 
-void TDataEngine::RaiseError(TErrorCode code, const TErrorNames& names) {
+void TDataEngine::RaiseError(TErrorCode code, const TErrorNames &names) {
   // The lock is held until the exception has copied the context, so every exception
   // carries the names of its own raise even when several threads fail at once.
   std::lock_guard lock(errorLock_);

@@ -30,7 +30,7 @@ int CompareBytes(std::string_view a, std::string_view b) {
 TDataLocale::TDataLocale(std::uint32_t id, std::string languageName, std::string abbreviatedName)
     : id_(id), languageName_(std::move(languageName)), abbreviatedName_(std::move(abbreviatedName)) {}
 
-const TOrderTable& TDataLocale::OrderTable() const {
+const TOrderTable &TDataLocale::OrderTable() const {
   std::call_once(orderTableBuilt_, [this] {
     std::iota(orderTable_.begin(), orderTable_.end(), 0);
     if (id_ == AnsiStandardLocaleId) {

@@ -18,16 +18,16 @@ using TOrderTable = std::array<std::uint8_t, 256>;
 class TDataLocale {
 public:
   TDataLocale(std::uint32_t id, std::string languageName, std::string abbreviatedName);
-  TDataLocale(const TDataLocale&) = delete;
-  TDataLocale& operator=(const TDataLocale&) = delete;
+  TDataLocale(const TDataLocale &) = delete;
+  TDataLocale &operator=(const TDataLocale &) = delete;
 
   std::uint32_t Id() const { return id_; }
-  const std::string& LanguageName() const { return languageName_; }
-  const std::string& AbbreviatedName() const { return abbreviatedName_; }
+  const std::string &LanguageName() const { return languageName_; }
+  const std::string &AbbreviatedName() const { return abbreviatedName_; }
 
   // Characters 0 to 31 keep their place; characters 31 to 255 follow in the locale's
   // order of single characters (byte order for "ANSI Standard").
-  const TOrderTable& OrderTable() const;
+  const TOrderTable &OrderTable() const;
 
 private:
   std::uint32_t id_;

@@ -28,23 +28,23 @@ enum class TErrorField {
 // placeholders, in order.
 struct TErrorCatalogueEntry {
   TErrorCode Code;
-  const char* Constant;
-  const char* Message;
+  const char *Constant;
+  const char *Message;
   std::span<const TErrorField> Fills;
 };
 
 inline constexpr std::size_t MaxErrorMessageLength = 254;
-inline constexpr const char* UnknownErrorMessage = "An unknown error occurred";
+inline constexpr const char *UnknownErrorMessage = "An unknown error occurred";
 
 // The catalogue line of a code, or nullptr for a code that is not in the catalogue.
-const TErrorCatalogueEntry* FindErrorEntry(TErrorCode code);
+const TErrorCatalogueEntry *FindErrorEntry(TErrorCode code);
 
 // Every catalogue line, sorted by code.
 std::span<const TErrorCatalogueEntry> ErrorCatalogue();
 
 // The code's message with its placeholders filled from the context, cut to 254
 // characters; "An unknown error occurred" for a code without a message.
-std::string FormatErrorMessage(TErrorCode code, const TErrorContext& context);
+std::string FormatErrorMessage(TErrorCode code, const TErrorContext &context);
 
 // The code's constant name, or "" for a code without one.
 std::string ErrorConstantName(TErrorCode code);

@@ -8,7 +8,7 @@
 
 namespace nexora {
 
-TBaseFile::TBaseFile(TDataEngine& engine) : engine_(engine) {}
+TBaseFile::TBaseFile(TDataEngine &engine) : engine_(engine) {}
 
 TBaseFile::~TBaseFile() = default;
 
@@ -31,7 +31,8 @@ void TBaseFile::CloseHandle(std::int32_t id) {
   bool last = false;
   {
     std::lock_guard lock(handlesLock_);
-    const auto found = std::find_if(handles_.begin(), handles_.end(), [id](const TFileHandle& h) { return h.Id == id; });
+    const auto found =
+        std::find_if(handles_.begin(), handles_.end(), [id](const TFileHandle &h) { return h.Id == id; });
     if (found == handles_.end()) {
       return;
     }
@@ -48,7 +49,7 @@ void TBaseFile::CloseAllHandles() {
   std::vector<std::int32_t> ids;
   {
     std::lock_guard lock(handlesLock_);
-    for (const TFileHandle& handle : handles_) {
+    for (const TFileHandle &handle : handles_) {
       ids.push_back(handle.Id);
     }
   }
@@ -64,7 +65,7 @@ std::int32_t TBaseFile::OpenCount() const {
 
 bool TBaseFile::HasHandle(std::int32_t id) const { return PositionOf(id).has_value(); }
 
-std::int32_t TBaseFile::Rename(const std::string& newName) {
+std::int32_t TBaseFile::Rename(const std::string &newName) {
   name_ = newName;
   return 0;
 }
@@ -75,7 +76,7 @@ bool TBaseFile::Flush(std::int32_t) { return true; }
 
 std::optional<std::int64_t> TBaseFile::PositionOf(std::int32_t id) const {
   std::lock_guard lock(handlesLock_);
-  for (const TFileHandle& handle : handles_) {
+  for (const TFileHandle &handle : handles_) {
     if (handle.Id == id) {
       return handle.Position;
     }
@@ -85,7 +86,7 @@ std::optional<std::int64_t> TBaseFile::PositionOf(std::int32_t id) const {
 
 void TBaseFile::SetPosition(std::int32_t id, std::int64_t position) {
   std::lock_guard lock(handlesLock_);
-  for (TFileHandle& handle : handles_) {
+  for (TFileHandle &handle : handles_) {
     if (handle.Id == id) {
       handle.Position = position;
     }
@@ -138,7 +139,7 @@ bool TBaseFile::InsertRange(std::int64_t length, std::int64_t offset) {
   }
   std::lock_guard lock(regionLock_);
   const auto next = std::lower_bound(lockedRanges_.begin(), lockedRanges_.end(), offset,
-                                     [](const TLockedRange& range, std::int64_t start) { return range.Start < start; });
+                                     [](const TLockedRange &range, std::int64_t start) { return range.Start < start; });
   if (next != lockedRanges_.end() && (next->Start == offset || next->Start <= end)) {
     return false;
   }
@@ -151,8 +152,9 @@ bool TBaseFile::InsertRange(std::int64_t length, std::int64_t offset) {
 
 std::optional<TLockedRange> TBaseFile::RemoveRange(std::int64_t offset) {
   std::lock_guard lock(regionLock_);
-  const auto found = std::lower_bound(lockedRanges_.begin(), lockedRanges_.end(), offset,
-                                      [](const TLockedRange& range, std::int64_t start) { return range.Start < start; });
+  const auto found =
+      std::lower_bound(lockedRanges_.begin(), lockedRanges_.end(), offset,
+                       [](const TLockedRange &range, std::int64_t start) { return range.Start < start; });
   if (found == lockedRanges_.end() || found->Start != offset) {
     return std::nullopt;
   }
@@ -171,7 +173,7 @@ std::int32_t TBaseFile::FailWith(int errorNumber) {
   return -1;
 }
 
-std::int32_t TBaseFile::ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) {
+std::int32_t TBaseFile::ReadPieces(std::int32_t id, const TIOPiece *pieces, std::int32_t count) {
   std::int32_t total = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t read = Read(id, pieces[i].Data, pieces[i].Length);

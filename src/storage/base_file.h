@@ -12,7 +12,7 @@ class TDataEngine;
 
 // One piece of a scattered read: length bytes into data.
 struct TIOPiece {
-  void* Data = nullptr;
+  void *Data = nullptr;
   std::int32_t Length = 0;
 };
 
@@ -45,10 +45,10 @@ struct TLockedRange {
 class TBaseFile {
 public:
   virtual std::int64_t GetSize();
-  explicit TBaseFile(TDataEngine& engine);
+  explicit TBaseFile(TDataEngine &engine);
   virtual ~TBaseFile();
-  TBaseFile(const TBaseFile&) = delete;
-  TBaseFile& operator=(const TBaseFile&) = delete;
+  TBaseFile(const TBaseFile &) = delete;
+  TBaseFile &operator=(const TBaseFile &) = delete;
 
   // Adds a handle at position 0 and sets the size to 0; returns its id or -code.
   virtual std::int32_t CreateHandle();
@@ -58,13 +58,13 @@ public:
   // ranges locked in this process.
   virtual void CloseHandle(std::int32_t id);
   // Stores the new name; 0 or -code.
-  virtual std::int32_t Rename(const std::string& newName);
+  virtual std::int32_t Rename(const std::string &newName);
   // 0 or -code; the base has nothing to delete.
   virtual std::int32_t Delete();
   // Transfers at the handle's position and advances it; bytes moved or -1. A read stops
   // at the size. A write of 0 bytes sets the size to the position (truncation).
-  virtual std::int32_t Read(std::int32_t id, void* buffer, std::int32_t count) = 0;
-  virtual std::int32_t Write(std::int32_t id, const void* buffer, std::int32_t count) = 0;
+  virtual std::int32_t Read(std::int32_t id, void *buffer, std::int32_t count) = 0;
+  virtual std::int32_t Write(std::int32_t id, const void *buffer, std::int32_t count) = 0;
   virtual bool Flush(std::int32_t id);
   // Origin 0: from the start, 1: from the position, 2: from the size. Returns the new
   // position, or -1 (position unchanged) for an unknown handle or a target outside
@@ -78,7 +78,7 @@ public:
   virtual bool UnlockRegion(std::int64_t length, std::int64_t offset);
   // One read at the handle's position scattered over the pieces in order; advances the
   // position. Bytes moved (short at the size) or -1. The base reads piece by piece.
-  virtual std::int32_t ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count);
+  virtual std::int32_t ReadPieces(std::int32_t id, const TIOPiece *pieces, std::int32_t count);
 
   // The I/O lock: callers hold it across every seek-then-transfer sequence.
   void BeginIO() { ioLock_.lock(); }
@@ -89,8 +89,8 @@ public:
   std::int32_t OpenCount() const;
   bool HasHandle(std::int32_t id) const;
 
-  TDataEngine& Engine() const { return engine_; }
-  const std::string& Name() const { return name_; }
+  TDataEngine &Engine() const { return engine_; }
+  const std::string &Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
   bool Exclusive() const { return exclusive_; }
   void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
@@ -121,7 +121,7 @@ protected:
 private:
   std::int32_t AddHandle();
 
-  TDataEngine& engine_;
+  TDataEngine &engine_;
   std::mutex regionLock_;
   std::mutex ioLock_;
   mutable std::mutex handlesLock_;

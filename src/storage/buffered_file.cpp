@@ -3,7 +3,7 @@
 #include <algorithm>
 
 namespace nexora {
-TBufferedFile::TBufferedFile(TDataEngine& engine, std::string name, bool inMemory, TBufferCacheOwner& owner)
+TBufferedFile::TBufferedFile(TDataEngine &engine, std::string name, bool inMemory, TBufferCacheOwner &owner)
     : TEngineFile(engine, std::move(name), inMemory), owner_(owner) {}
 
 TBufferedFile::~TBufferedFile() { FreeBuffers(); }
@@ -28,7 +28,7 @@ std::int32_t TBufferedFile::CacheLimit(std::int32_t sizeLimit, std::int32_t coun
 
 std::int32_t TBufferedFile::GetDefaultReadAhead() const { return 1; }
 
-std::int32_t TBufferedFile::GetReadAhead(TDataCursor* /*cursor*/, TReadDirection /*direction*/) {
+std::int32_t TBufferedFile::GetReadAhead(TDataCursor * /*cursor*/, TReadDirection /*direction*/) {
   return defaultReadAhead_;
 }
 
@@ -54,15 +54,15 @@ std::int64_t TBufferedFile::GetEndOffset() const {
   return GetFirstOffset() + static_cast<std::int64_t>(GetBufferCount()) * GetBufferSize();
 }
 
-TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber, std::int32_t n,
-                                  bool readAheadAllowed, TReadDirection direction) {
+TBuffer *TBufferedFile::GetBuffer(TDataCursor *cursor, std::int32_t indexNumber, std::int32_t n, bool readAheadAllowed,
+                                  TReadDirection direction) {
   if (n <= 0) {
     RaiseCorrupt();
   }
   const std::int32_t count = GetBufferCount();
   if (n == count + 1) {
     CheckGrowth();
-    TBuffer* appended = AllocateBuffer(n, indexNumber, true);
+    TBuffer *appended = AllocateBuffer(n, indexNumber, true);
     InsertSorted(appended);
     ++appended->pinCount_;
     AddBufferCount();
@@ -70,7 +70,7 @@ TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber,
     return appended;
   }
 
-  TBuffer* buffer = FindRecent(n);
+  TBuffer *buffer = FindRecent(n);
   if (buffer == nullptr) {
     const auto found = FindSorted(n);
     if (found != sorted_.end() && found->Number == n) {
@@ -103,7 +103,7 @@ TBuffer* TBufferedFile::GetBuffer(TDataCursor* cursor, std::int32_t indexNumber,
   return buffer;
 }
 
-void TBufferedFile::ReleaseBuffer(TBuffer* buffer) {
+void TBufferedFile::ReleaseBuffer(TBuffer *buffer) {
   if (buffer != nullptr && buffer->pinCount_ > 0) {
     --buffer->pinCount_;
   }
@@ -116,7 +116,7 @@ void TBufferedFile::ReadRun(std::int32_t n, std::int32_t count, TReadDirection d
   readWindowOffset_ = GetFirstOffset() + static_cast<std::int64_t>(run.First - 1) * size;
   readWindowLength_ = static_cast<std::int64_t>(count) * size;
   struct TWindowReset {
-    TBufferedFile& file;
+    TBufferedFile &file;
     ~TWindowReset() { file.readWindowOffset_ = file.readWindowLength_ = 0; }
   } windowReset{*this};
 
@@ -129,8 +129,8 @@ void TBufferedFile::ReadRun(std::int32_t n, std::int32_t count, TReadDirection d
   }
 }
 
-void TBufferedFile::ForEachInLoadOrder(const TRun& run, std::int32_t received,
-                                       const std::function<void(std::int32_t)>& action) {
+void TBufferedFile::ForEachInLoadOrder(const TRun &run, std::int32_t received,
+                                       const std::function<void(std::int32_t)> &action) {
   // Buffer n is handled last, so that allocation never evicts it before it is pinned.
   if (run.Backward) {
     for (std::int32_t number = run.First; number < run.First + received; ++number) {
@@ -157,7 +157,7 @@ std::int32_t TBufferedFile::ReceivedBuffers(std::int32_t received, std::int32_t 
   return received / GetBufferSize();
 }
 
-void TBufferedFile::ReadRunThroughArea(const TRun& run, std::int32_t indexNumber) {
+void TBufferedFile::ReadRunThroughArea(const TRun &run, std::int32_t indexNumber) {
   const std::int32_t size = GetBufferSize();
   readArea_.resize(static_cast<std::size_t>(readWindowLength_));
   std::int32_t received = 0;
@@ -168,31 +168,31 @@ void TBufferedFile::ReadRunThroughArea(const TRun& run, std::int32_t indexNumber
   }
   const std::int32_t whole = ReceivedBuffers(received, run.Count);
   ForEachInLoadOrder(run, whole, [&](std::int32_t number) {
-    const std::uint8_t* image = readArea_.data() + static_cast<std::size_t>(number - run.First) * size;
+    const std::uint8_t *image = readArea_.data() + static_cast<std::size_t>(number - run.First) * size;
     const auto found = FindSorted(number);
     if (found != sorted_.end() && found->Number == number) {
-      TBuffer& cachedBuffer = *found->Buffer;
+      TBuffer &cachedBuffer = *found->Buffer;
       if (!cachedBuffer.dirty_ && cachedBuffer.pinCount_ == 0) {
         cachedBuffer.LoadImage(image);
         ++statistics_.Reads;
       }
       return;
     }
-    TBuffer* loaded = AllocateBuffer(number, indexNumber, false);
+    TBuffer *loaded = AllocateBuffer(number, indexNumber, false);
     InsertSorted(loaded);
     loaded->LoadImage(image);
     ++statistics_.Reads;
   });
 }
 
-void TBufferedFile::ReadRunInPlace(const TRun& run, std::int32_t indexNumber) {
+void TBufferedFile::ReadRunInPlace(const TRun &run, std::int32_t indexNumber) {
   // The run's buffers are taken first, pinned so that taking the next cannot evict them,
   // and the file's bytes are read straight into them in one transfer.
   runBuffers_.assign(static_cast<std::size_t>(run.Count), nullptr);
   runPieces_.assign(static_cast<std::size_t>(run.Count), TIOPiece{});
   auto releaseRun = [&](std::int32_t keep) {
     for (std::int32_t i = 0; i < run.Count; ++i) {
-      TBuffer* buffer = runBuffers_[static_cast<std::size_t>(i)];
+      TBuffer *buffer = runBuffers_[static_cast<std::size_t>(i)];
       if (buffer == nullptr) {
         continue;
       }
@@ -205,7 +205,7 @@ void TBufferedFile::ReadRunInPlace(const TRun& run, std::int32_t indexNumber) {
   std::int32_t whole = 0;
   try {
     ForEachInLoadOrder(run, run.Count, [&](std::int32_t number) {
-      TBuffer* buffer = AllocateBuffer(number, indexNumber, false);
+      TBuffer *buffer = AllocateBuffer(number, indexNumber, false);
       ++buffer->pinCount_;
       const auto at = static_cast<std::size_t>(number - run.First);
       runBuffers_[at] = buffer;
@@ -224,7 +224,7 @@ void TBufferedFile::ReadRunInPlace(const TRun& run, std::int32_t indexNumber) {
   }
   // Buffers only partly or not at all received are given back; the others join the cache.
   for (std::int32_t i = 0; i < whole; ++i) {
-    TBuffer* buffer = runBuffers_[static_cast<std::size_t>(i)];
+    TBuffer *buffer = runBuffers_[static_cast<std::size_t>(i)];
     InsertSorted(buffer);
     buffer->LoadedInPlace();
     ++statistics_.Reads;
@@ -232,8 +232,8 @@ void TBufferedFile::ReadRunInPlace(const TRun& run, std::int32_t indexNumber) {
   releaseRun(whole);
 }
 
-TBuffer* TBufferedFile::AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear) {
-  TBuffer* buffer = nullptr;
+TBuffer *TBufferedFile::AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear) {
+  TBuffer *buffer = nullptr;
   if (static_cast<std::int32_t>(sorted_.size()) < capacity_) {
     buffer = CreateBuffer();
   } else {
@@ -255,25 +255,25 @@ TBuffer* TBufferedFile::AllocateBuffer(std::int32_t n, std::int32_t indexNumber,
   return buffer;
 }
 
-TBuffer* TBufferedFile::CreateBuffer() {
+TBuffer *TBufferedFile::CreateBuffer() {
   buffers_.push_back(NewBuffer());
-  TBuffer* buffer = buffers_.back().get();
+  TBuffer *buffer = buffers_.back().get();
   LinkAtHead(buffer);
   return buffer;
 }
 
-void TBufferedFile::DiscardBuffer(TBuffer* buffer) {
+void TBufferedFile::DiscardBuffer(TBuffer *buffer) {
   Unlink(buffer);
   const auto owned = std::find_if(buffers_.begin(), buffers_.end(),
-                                  [buffer](const std::unique_ptr<TBuffer>& held) { return held.get() == buffer; });
+                                  [buffer](const std::unique_ptr<TBuffer> &held) { return held.get() == buffer; });
   std::swap(*owned, buffers_.back());
   buffers_.pop_back();
 }
 
 bool TBufferedFile::LoadsInPlace() const { return GetPayloadSize() == GetBufferSize(); }
 
-TBuffer* TBufferedFile::TakeEvictable() {
-  for (TBuffer* candidate = tail_; candidate != nullptr; candidate = candidate->newer_) {
+TBuffer *TBufferedFile::TakeEvictable() {
+  for (TBuffer *candidate = tail_; candidate != nullptr; candidate = candidate->newer_) {
     if (!candidate->dirty_ && candidate->pinCount_ == 0) {
       sorted_.erase(FindSorted(candidate->number_));
       return candidate;
@@ -283,9 +283,9 @@ TBuffer* TBufferedFile::TakeEvictable() {
 }
 
 bool TBufferedFile::FlushBuffers(bool evicting) {
-  std::vector<TBuffer*> collected;
-  for (const TSortedEntry& entry : sorted_) {
-    TBuffer* buffer = entry.Buffer;
+  std::vector<TBuffer *> collected;
+  for (const TSortedEntry &entry : sorted_) {
+    TBuffer *buffer = entry.Buffer;
     if (!buffer->dirty_ || OverlapsReadWindow(*buffer)) {
       continue;
     }
@@ -310,7 +310,7 @@ bool TBufferedFile::FlushBuffers(bool evicting) {
   return true;
 }
 
-void TBufferedFile::WriteRun(const std::vector<TBuffer*>& run) {
+void TBufferedFile::WriteRun(const std::vector<TBuffer *> &run) {
   const std::int32_t size = GetBufferSize();
   writeArea_.assign(run.size() * static_cast<std::size_t>(size), 0);
   for (std::size_t i = 0; i < run.size(); ++i) {
@@ -322,7 +322,7 @@ void TBufferedFile::WriteRun(const std::vector<TBuffer*>& run) {
     WriteBuffer(writeArea_.data(), static_cast<std::int32_t>(writeArea_.size()));
   } catch (...) {
     // Nothing reached the file: the buffers still hold the only copy of their changes.
-    for (TBuffer* buffer : run) {
+    for (TBuffer *buffer : run) {
       buffer->dirty_ = true;
     }
     throw;
@@ -331,7 +331,7 @@ void TBufferedFile::WriteRun(const std::vector<TBuffer*>& run) {
   ++statistics_.WriteTransfers;
 }
 
-bool TBufferedFile::OverlapsReadWindow(const TBuffer& buffer) const {
+bool TBufferedFile::OverlapsReadWindow(const TBuffer &buffer) const {
   if (readWindowLength_ == 0) {
     return false;
   }
@@ -349,7 +349,7 @@ void TBufferedFile::FreeBuffers() {
 void TBufferedFile::TrimBuffers() {
   const std::int32_t limit = GetMaxBuffers();
   while (static_cast<std::int32_t>(sorted_.size()) > limit) {
-    TBuffer* evicted = TakeEvictable();
+    TBuffer *evicted = TakeEvictable();
     if (evicted == nullptr) {
       break;
     }
@@ -358,8 +358,8 @@ void TBufferedFile::TrimBuffers() {
   capacity_ = std::max(static_cast<std::int32_t>(sorted_.size()), limit);
 }
 
-TBuffer* TBufferedFile::FindRecent(std::int32_t n) const {
-  TBuffer* buffer = head_;
+TBuffer *TBufferedFile::FindRecent(std::int32_t n) const {
+  TBuffer *buffer = head_;
   for (std::int32_t depth = GetScanDepth(); buffer != nullptr && depth > 0; --depth, buffer = buffer->older_) {
     if (buffer->number_ == n) {
       return buffer;
@@ -370,14 +370,14 @@ TBuffer* TBufferedFile::FindRecent(std::int32_t n) const {
 
 TBufferedFile::TBufferList::iterator TBufferedFile::FindSorted(std::int32_t n) {
   return std::lower_bound(sorted_.begin(), sorted_.end(), n,
-                          [](const TSortedEntry& entry, std::int32_t wanted) { return entry.Number < wanted; });
+                          [](const TSortedEntry &entry, std::int32_t wanted) { return entry.Number < wanted; });
 }
 
-void TBufferedFile::InsertSorted(TBuffer* buffer) {
+void TBufferedFile::InsertSorted(TBuffer *buffer) {
   sorted_.insert(FindSorted(buffer->number_), TSortedEntry{buffer->number_, buffer});
 }
 
-void TBufferedFile::LinkAtHead(TBuffer* buffer) {
+void TBufferedFile::LinkAtHead(TBuffer *buffer) {
   buffer->older_ = head_;
   buffer->newer_ = nullptr;
   if (head_ != nullptr) {
@@ -389,13 +389,13 @@ void TBufferedFile::LinkAtHead(TBuffer* buffer) {
   }
 }
 
-void TBufferedFile::Unlink(TBuffer* buffer) {
+void TBufferedFile::Unlink(TBuffer *buffer) {
   (buffer->newer_ != nullptr ? buffer->newer_->older_ : head_) = buffer->older_;
   (buffer->older_ != nullptr ? buffer->older_->newer_ : tail_) = buffer->newer_;
   buffer->newer_ = buffer->older_ = nullptr;
 }
 
-void TBufferedFile::MoveToHead(TBuffer* buffer) {
+void TBufferedFile::MoveToHead(TBuffer *buffer) {
   if (head_ == buffer) {
     return;
   }

@@ -15,9 +15,9 @@ class TDataCursor;
 
 // Counters of one file's cache since its last ResetCache.
 struct TCacheStatistics {
-  std::int64_t Requests = 0;       // buffers handed out by GetBuffer
-  std::int64_t Reads = 0;          // buffers loaded from the file
-  std::int64_t ReadTransfers = 0;  // reads from the file
+  std::int64_t Requests = 0;      // buffers handed out by GetBuffer
+  std::int64_t Reads = 0;         // buffers loaded from the file
+  std::int64_t ReadTransfers = 0; // reads from the file
   std::int64_t BytesRead = 0;
   std::int64_t WriteTransfers = 0; // writes to the file
 };
@@ -35,7 +35,7 @@ enum class TReadDirection : std::uint8_t { None = 0, Forward = 1, Backward = 2 }
 // read that is not accepted, 9218 for a failed write, 9479 when the file is full.
 class TBufferedFile : public TEngineFile {
 public:
-  TBufferedFile(TDataEngine& engine, std::string name, bool inMemory, TBufferCacheOwner& owner);
+  TBufferedFile(TDataEngine &engine, std::string name, bool inMemory, TBufferCacheOwner &owner);
   ~TBufferedFile() override;
 
   // --- geometry and policy of the file kind
@@ -58,7 +58,7 @@ public:
   // By how many buffers the capacity grows when every buffer is pinned or dirty.
   virtual std::int32_t GetGrowthStep() const = 0;
   // How many buffers a cursor's read may bring in one transfer.
-  virtual std::int32_t GetReadAhead(TDataCursor* cursor, TReadDirection direction);
+  virtual std::int32_t GetReadAhead(TDataCursor *cursor, TReadDirection direction);
   // Zeroes the statistics and sets the capacity and default read-ahead; after every open.
   virtual void ResetCache();
   // --- the file kind's header
@@ -74,9 +74,9 @@ public:
   // --- the cache
   // Buffer n, pinned; null when the table changed under the cursor (it resynchronises
   // and asks again). n = count + 1 appends a cleared buffer without reading.
-  TBuffer* GetBuffer(TDataCursor* cursor, std::int32_t indexNumber, std::int32_t n, bool readAheadAllowed,
+  TBuffer *GetBuffer(TDataCursor *cursor, std::int32_t indexNumber, std::int32_t n, bool readAheadAllowed,
                      TReadDirection direction);
-  void ReleaseBuffer(TBuffer* buffer);
+  void ReleaseBuffer(TBuffer *buffer);
   // Writes every dirty, unpinned buffer outside the read window, in runs of consecutive
   // numbers; true when anything was written. Not evicting, a pinned dirty buffer is
   // corruption.
@@ -86,11 +86,11 @@ public:
   void TrimBuffers();
   std::int64_t GetEndOffset() const;
 
-  const TCacheStatistics& Statistics() const { return statistics_; }
+  const TCacheStatistics &Statistics() const { return statistics_; }
   std::int32_t Capacity() const { return capacity_; }
   std::int32_t CachedCount() const { return static_cast<std::int32_t>(sorted_.size()); }
   std::int32_t DefaultReadAhead() const { return defaultReadAhead_; }
-  TBufferCacheOwner& CacheOwner() const { return owner_; }
+  TBufferCacheOwner &CacheOwner() const { return owner_; }
 
 protected:
   // The cache limit from the engine's byte and count limits for this kind of file and
@@ -104,20 +104,20 @@ private:
   // and inserting or removing moves plain entries.
   struct TSortedEntry {
     std::int32_t Number;
-    TBuffer* Buffer;
+    TBuffer *Buffer;
   };
   using TBufferList = std::vector<TSortedEntry>;
 
-  TBuffer* FindRecent(std::int32_t n) const;
+  TBuffer *FindRecent(std::int32_t n) const;
   TBufferList::iterator FindSorted(std::int32_t n);
-  void InsertSorted(TBuffer* buffer);
+  void InsertSorted(TBuffer *buffer);
   // A buffer for number n, not yet in the sorted list: new while below capacity, else
   // the least recently used clean and unpinned one, else new with a grown capacity.
   // Cleared for the index unless the caller loads a whole image into it at once.
-  TBuffer* AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear);
-  TBuffer* CreateBuffer();
+  TBuffer *AllocateBuffer(std::int32_t n, std::int32_t indexNumber, bool clear);
+  TBuffer *CreateBuffer();
   // Takes the least recently used clean, unpinned buffer out of the sorted list.
-  TBuffer* TakeEvictable();
+  TBuffer *TakeEvictable();
   // A run of buffers read in one transfer: First to First + Count - 1.
   struct TRun {
     std::int32_t First;
@@ -125,38 +125,38 @@ private:
     bool Backward;
   };
   void ReadRun(std::int32_t n, std::int32_t count, TReadDirection direction, std::int32_t indexNumber);
-  void ReadRunThroughArea(const TRun& run, std::int32_t indexNumber);
-  void ReadRunInPlace(const TRun& run, std::int32_t indexNumber);
+  void ReadRunThroughArea(const TRun &run, std::int32_t indexNumber);
+  void ReadRunInPlace(const TRun &run, std::int32_t indexNumber);
   // Counts the transfer and checks a short one; the number of whole buffers received.
   std::int32_t ReceivedBuffers(std::int32_t received, std::int32_t count);
   // Calls action for the first `received` numbers of the run, buffer n last.
-  static void ForEachInLoadOrder(const TRun& run, std::int32_t received,
-                                 const std::function<void(std::int32_t)>& action);
+  static void ForEachInLoadOrder(const TRun &run, std::int32_t received,
+                                 const std::function<void(std::int32_t)> &action);
   // Whether a file image is the buffer's content itself, so reads may land in buffers.
   bool LoadsInPlace() const;
   // Removes a buffer that is in no list but the recent list from the cache for good.
-  void DiscardBuffer(TBuffer* buffer);
-  void WriteRun(const std::vector<TBuffer*>& run);
-  bool OverlapsReadWindow(const TBuffer& buffer) const;
-  void LinkAtHead(TBuffer* buffer);
-  void Unlink(TBuffer* buffer);
-  void MoveToHead(TBuffer* buffer);
+  void DiscardBuffer(TBuffer *buffer);
+  void WriteRun(const std::vector<TBuffer *> &run);
+  bool OverlapsReadWindow(const TBuffer &buffer) const;
+  void LinkAtHead(TBuffer *buffer);
+  void Unlink(TBuffer *buffer);
+  void MoveToHead(TBuffer *buffer);
 
-  TBufferCacheOwner& owner_;
+  TBufferCacheOwner &owner_;
   // Every buffer of the cache; the sorted list and the recent list refer into it.
   std::vector<std::unique_ptr<TBuffer>> buffers_;
   TBufferList sorted_;
   std::int32_t capacity_ = 1;
   std::int32_t defaultReadAhead_ = 1;
-  TBuffer* head_ = nullptr;  // most recently used
-  TBuffer* tail_ = nullptr;  // least recently used
+  TBuffer *head_ = nullptr; // most recently used
+  TBuffer *tail_ = nullptr; // least recently used
   std::int64_t readWindowOffset_ = 0;
   std::int64_t readWindowLength_ = 0;
   // Separate areas: a flush that makes room while a read is being distributed must not
   // overwrite the bytes still being handed out.
   std::vector<std::uint8_t> readArea_;
   std::vector<std::uint8_t> writeArea_;
-  std::vector<TBuffer*> runBuffers_;
+  std::vector<TBuffer *> runBuffers_;
   std::vector<TIOPiece> runPieces_;
   TCacheStatistics statistics_;
 };

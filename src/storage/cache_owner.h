@@ -11,7 +11,7 @@ public:
   virtual ~TBufferCacheOwner() = default;
   // The table's cipher context for the engine's buffer routines; null when the table
   // is not encrypted.
-  virtual void* CryptoContext() const = 0;
+  virtual void *CryptoContext() const = 0;
   virtual bool InTransaction() const = 0;
   virtual bool OpenedExclusively() const = 0;
   // Whether the table has written anything since its last flush to disk, and marking it.
@@ -23,7 +23,7 @@ public:
   virtual bool StrictChangeDetection() const = 0;
   // Whether the table changed since the cursor last looked (the cursor then
   // resynchronises and asks again).
-  virtual bool TableChangedFor(TDataCursor* cursor) = 0;
+  virtual bool TableChangedFor(TDataCursor *cursor) = 0;
 };
 
 } // namespace nexora

@@ -7,14 +7,14 @@
 
 namespace nexora {
 
-TEngineFile::TEngineFile(TDataEngine& engine, std::string name, bool inMemory)
+TEngineFile::TEngineFile(TDataEngine &engine, std::string name, bool inMemory)
     : engine_(engine), name_(CutText(name)), inMemory_(inMemory) {}
 
 TEngineFile::~TEngineFile() { CloseFile(); }
 
 std::string TEngineFile::GetErrorName() const { return name_; }
 
-TFileRegistry& TEngineFile::Files() const { return FilesOf(engine_); }
+TFileRegistry &TEngineFile::Files() const { return FilesOf(engine_); }
 
 void TEngineFile::RaiseError(TErrorCode code) const {
   engine_.RaiseError(code, {.DatabaseName = databaseName_, .TableName = GetErrorName()});
@@ -75,7 +75,7 @@ void TEngineFile::DeleteFile() {
   }
 }
 
-void TEngineFile::RenameFile(const std::string& newName) {
+void TEngineFile::RenameFile(const std::string &newName) {
   const std::int32_t result = Files().RenameFile(name_, inMemory_, newName);
   if (result < 0) {
     RaiseError(static_cast<TErrorCode>(-result));
@@ -83,7 +83,7 @@ void TEngineFile::RenameFile(const std::string& newName) {
   name_ = CutText(newName);
 }
 
-std::int32_t TEngineFile::ReadBuffer(void* buffer, std::int32_t count, bool allowShort) {
+std::int32_t TEngineFile::ReadBuffer(void *buffer, std::int32_t count, bool allowShort) {
   const std::int32_t read = file_ ? file_->Read(handle_, buffer, count) : -1;
   if (read < 0 || (read != count && !allowShort)) {
     RaiseError(NEXORA_READERR);
@@ -91,7 +91,7 @@ std::int32_t TEngineFile::ReadBuffer(void* buffer, std::int32_t count, bool allo
   return read;
 }
 
-std::int32_t TEngineFile::ReadPieces(const TIOPiece* pieces, std::int32_t count, bool allowShort) {
+std::int32_t TEngineFile::ReadPieces(const TIOPiece *pieces, std::int32_t count, bool allowShort) {
   std::int64_t wanted = 0;
   for (std::int32_t i = 0; i < count; ++i) {
     wanted += pieces[i].Length;
@@ -103,7 +103,7 @@ std::int32_t TEngineFile::ReadPieces(const TIOPiece* pieces, std::int32_t count,
   return read;
 }
 
-void TEngineFile::WriteBuffer(const void* buffer, std::int32_t count) {
+void TEngineFile::WriteBuffer(const void *buffer, std::int32_t count) {
   if (!file_ || file_->Write(handle_, buffer, count) != count) {
     RaiseError(NEXORA_WRITEERR);
   }

@@ -25,11 +25,11 @@ class TEngineFile {
 public:
   // The name used as table name in errors: the file name; table files give the table's.
   virtual std::string GetErrorName() const;
-  TEngineFile(TDataEngine& engine, std::string name, bool inMemory);
+  TEngineFile(TDataEngine &engine, std::string name, bool inMemory);
   // Closes the file when open.
   virtual ~TEngineFile();
-  TEngineFile(const TEngineFile&) = delete;
-  TEngineFile& operator=(const TEngineFile&) = delete;
+  TEngineFile(const TEngineFile &) = delete;
+  TEngineFile &operator=(const TEngineFile &) = delete;
 
   // Opens with the object's options (exclusive, read-only, temporary, hidden) and stores
   // the actual read-only and forced-read-only states. Raises 11010 when the file does not
@@ -44,19 +44,19 @@ public:
   // Raises 11013 while the file is open (through any opener).
   virtual void DeleteFile();
   // Raises 11013 while the file is open or when newName exists; stores the new name.
-  virtual void RenameFile(const std::string& newName);
+  virtual void RenameFile(const std::string &newName);
   // Reads count bytes at the current position and returns the number read. Raises 9217
   // (NEXORA_READERR) when the file is closed, the transfer fails, or fewer bytes than
   // asked were read without allowShort.
-  virtual std::int32_t ReadBuffer(void* buffer, std::int32_t count, bool allowShort);
+  virtual std::int32_t ReadBuffer(void *buffer, std::int32_t count, bool allowShort);
   // Writes count bytes at the current position; anything but count written raises 9218
   // (NEXORA_WRITEERR). A count of 0 truncates the file at the current position.
-  virtual void WriteBuffer(const void* buffer, std::int32_t count);
+  virtual void WriteBuffer(const void *buffer, std::int32_t count);
   // Asks the system to write the file's buffers to disk; a failure raises 9218.
   virtual void FlushFile();
   // One read at the current position scattered over the pieces, with the rules of
   // ReadBuffer for the total length; returns the number of bytes read.
-  std::int32_t ReadPieces(const TIOPiece* pieces, std::int32_t count, bool allowShort);
+  std::int32_t ReadPieces(const TIOPiece *pieces, std::int32_t count, bool allowShort);
 
   // The registry knows the file, or a regular file of that name exists.
   bool Exists() const;
@@ -72,8 +72,8 @@ public:
   void EndIO();
   [[noreturn]] void RaiseError(TErrorCode code) const;
 
-  TDataEngine& Engine() const { return engine_; }
-  const std::string& Name() const { return name_; }
+  TDataEngine &Engine() const { return engine_; }
+  const std::string &Name() const { return name_; }
   bool InMemory() const { return inMemory_; }
   bool IsOpen() const { return open_; }
   std::int32_t Handle() const { return handle_; }
@@ -86,13 +86,13 @@ public:
   void SetTemporary(bool temporary) { temporary_ = temporary; }
   bool Hidden() const { return hidden_; }
   void SetHidden(bool hidden) { hidden_ = hidden; }
-  const std::string& DatabaseName() const { return databaseName_; }
+  const std::string &DatabaseName() const { return databaseName_; }
   void SetDatabaseName(std::string databaseName) { databaseName_ = std::move(databaseName); }
 
 private:
-  TFileRegistry& Files() const;
+  TFileRegistry &Files() const;
 
-  TDataEngine& engine_;
+  TDataEngine &engine_;
   std::string name_;
   bool inMemory_;
   std::shared_ptr<TBaseFile> file_;
@@ -109,13 +109,13 @@ private:
 // Holds a file's I/O lock for the life of the object.
 class TEngineFileIO {
 public:
-  explicit TEngineFileIO(TEngineFile& file) : file_(file) { file_.BeginIO(); }
+  explicit TEngineFileIO(TEngineFile &file) : file_(file) { file_.BeginIO(); }
   ~TEngineFileIO() { file_.EndIO(); }
-  TEngineFileIO(const TEngineFileIO&) = delete;
-  TEngineFileIO& operator=(const TEngineFileIO&) = delete;
+  TEngineFileIO(const TEngineFileIO &) = delete;
+  TEngineFileIO &operator=(const TEngineFileIO &) = delete;
 
 private:
-  TEngineFile& file_;
+  TEngineFile &file_;
 };
 
 } // namespace nexora

@@ -4,12 +4,12 @@
 
 namespace nexora {
 
-TEngineFileCopyStream::TEngineFileCopyStream(TEngineFile& file) : file_(file) {
+TEngineFileCopyStream::TEngineFileCopyStream(TEngineFile &file) : file_(file) {
   TEngineFileIO io(file_);
   position_ = file_.Seek(1, 0);
 }
 
-std::int32_t TEngineFileCopyStream::Read(void* buffer, std::int32_t count) {
+std::int32_t TEngineFileCopyStream::Read(void *buffer, std::int32_t count) {
   TEngineFileIO io(file_);
   if (file_.Seek(0, position_) != position_) {
     file_.RaiseError(NEXORA_READERR);
@@ -19,7 +19,7 @@ std::int32_t TEngineFileCopyStream::Read(void* buffer, std::int32_t count) {
   return read;
 }
 
-void TEngineFileCopyStream::Write(const void* buffer, std::int32_t count) {
+void TEngineFileCopyStream::Write(const void *buffer, std::int32_t count) {
   if (count == 0) {
     return;
   }

@@ -16,18 +16,18 @@ class TEngineFile;
 // stay open while the stream is used.
 class TEngineFileCopyStream : public TCopyStream {
 public:
-  explicit TEngineFileCopyStream(TEngineFile& file);
+  explicit TEngineFileCopyStream(TEngineFile &file);
 
-  std::int32_t Read(void* buffer, std::int32_t count) override;
+  std::int32_t Read(void *buffer, std::int32_t count) override;
   // A write of 0 bytes moves nothing (it does not truncate).
-  void Write(const void* buffer, std::int32_t count) override;
+  void Write(const void *buffer, std::int32_t count) override;
   std::int64_t Position() override { return position_; }
   void Seek(std::int64_t position) override { position_ = position; }
   std::int64_t Size() override;
   std::string FileName() const override;
 
 private:
-  TEngineFile& file_;
+  TEngineFile &file_;
   std::int64_t position_;
 };
 

@@ -18,30 +18,30 @@ constexpr std::int32_t InUse = -static_cast<std::int32_t>(NEXORA_OSEACCES);
 constexpr std::int32_t NotFound = -static_cast<std::int32_t>(NEXORA_OSENOENT);
 
 // The sort key of a registered name.
-std::string KeyOf(const std::string& registryName, bool inMemory) {
+std::string KeyOf(const std::string &registryName, bool inMemory) {
   return inMemory ? UpperText1252(registryName) : registryName;
 }
 
 } // namespace
 
-TFileRegistry::TFileRegistry(TDataEngine& engine) : engine_(engine) {}
+TFileRegistry::TFileRegistry(TDataEngine &engine) : engine_(engine) {}
 
 TFileRegistry::~TFileRegistry() { CloseAllFiles(); }
 
-std::string TFileRegistry::RegistryName(const std::string& name, bool inMemory) {
+std::string TFileRegistry::RegistryName(const std::string &name, bool inMemory) {
   const std::string trimmed = TrimText(name);
   return inMemory ? trimmed : ResolveFileNameCase(trimmed);
 }
 
-TFileRegistry::TFileIterator TFileRegistry::Position(TFileList& list, const std::string& registryName, bool inMemory) {
+TFileRegistry::TFileIterator TFileRegistry::Position(TFileList &list, const std::string &registryName, bool inMemory) {
   const std::string key = KeyOf(registryName, inMemory);
   return std::lower_bound(list.Files.begin(), list.Files.end(), key,
-                          [inMemory](const std::shared_ptr<TBaseFile>& file, const std::string& wanted) {
+                          [inMemory](const std::shared_ptr<TBaseFile> &file, const std::string &wanted) {
                             return KeyOf(file->Name(), inMemory) < wanted;
                           });
 }
 
-TFileRegistry::TFileIterator TFileRegistry::Find(TFileList& list, const std::string& registryName, bool inMemory) {
+TFileRegistry::TFileIterator TFileRegistry::Find(TFileList &list, const std::string &registryName, bool inMemory) {
   const auto at = Position(list, registryName, inMemory);
   if (at != list.Files.end() && KeyOf((*at)->Name(), inMemory) == KeyOf(registryName, inMemory)) {
     return at;
@@ -49,14 +49,14 @@ TFileRegistry::TFileIterator TFileRegistry::Find(TFileList& list, const std::str
   return list.Files.end();
 }
 
-void TFileRegistry::Insert(TFileList& list, std::shared_ptr<TBaseFile> file, bool inMemory) {
+void TFileRegistry::Insert(TFileList &list, std::shared_ptr<TBaseFile> file, bool inMemory) {
   const auto at = Position(list, file->Name(), inMemory);
   list.Files.insert(at, std::move(file));
 }
 
-bool TFileRegistry::FileExists(const std::string& name, bool inMemory) {
+bool TFileRegistry::FileExists(const std::string &name, bool inMemory) {
   const std::string registryName = RegistryName(name, inMemory);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   if (Find(list, registryName, inMemory) != list.Files.end()) {
     return true;
@@ -65,19 +65,20 @@ bool TFileRegistry::FileExists(const std::string& name, bool inMemory) {
   return !inMemory && PosixStat(registryName, status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::int32_t TFileRegistry::CreateFile(const std::string& name, bool inMemory, bool hidden, bool temporary,
-                                       std::shared_ptr<TBaseFile>& file) {
+std::int32_t TFileRegistry::CreateFile(const std::string &name, bool inMemory, bool hidden, bool temporary,
+                                       std::shared_ptr<TBaseFile> &file) {
   const std::string registryName = RegistryName(name, inMemory);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   const auto found = Find(list, registryName, inMemory);
   const bool registered = found != list.Files.end();
   if (registered && (*found)->OpenCount() > 0) {
     return InUse;
   }
-  std::shared_ptr<TBaseFile> created = registered ? *found
-                                       : inMemory ? std::shared_ptr<TBaseFile>(std::make_shared<TMemoryFile>(engine_, registryName))
-                                                  : std::make_shared<TPhysicalFile>(engine_, registryName);
+  std::shared_ptr<TBaseFile> created =
+      registered ? *found
+      : inMemory ? std::shared_ptr<TBaseFile>(std::make_shared<TMemoryFile>(engine_, registryName))
+                 : std::make_shared<TPhysicalFile>(engine_, registryName);
   created->SetHidden(hidden);
   created->SetTemporary(temporary);
   created->SetExclusive(false);
@@ -92,11 +93,11 @@ std::int32_t TFileRegistry::CreateFile(const std::string& name, bool inMemory, b
   return handle;
 }
 
-std::int32_t TFileRegistry::OpenFile(const std::string& name, bool inMemory, bool hidden, bool temporary,
-                                     bool exclusive, bool& readOnly, bool& forcedReadOnly,
-                                     std::shared_ptr<TBaseFile>& file) {
+std::int32_t TFileRegistry::OpenFile(const std::string &name, bool inMemory, bool hidden, bool temporary,
+                                     bool exclusive, bool &readOnly, bool &forcedReadOnly,
+                                     std::shared_ptr<TBaseFile> &file) {
   const std::string registryName = RegistryName(name, inMemory);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   const auto found = Find(list, registryName, inMemory);
   const bool registered = found != list.Files.end();
@@ -127,15 +128,15 @@ std::int32_t TFileRegistry::OpenFile(const std::string& name, bool inMemory, boo
   return handle;
 }
 
-std::int32_t TFileRegistry::CloseFile(const TBaseFile* file, bool inMemory, std::int32_t handle) {
-  TFileList& list = ListOf(inMemory);
+std::int32_t TFileRegistry::CloseFile(const TBaseFile *file, bool inMemory, std::int32_t handle) {
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   const auto found = std::find_if(list.Files.begin(), list.Files.end(),
-                                  [file](const std::shared_ptr<TBaseFile>& entry) { return entry.get() == file; });
+                                  [file](const std::shared_ptr<TBaseFile> &entry) { return entry.get() == file; });
   if (found == list.Files.end() || !(*found)->HasHandle(handle)) {
     return NotFound;
   }
-  TBaseFile& closing = **found;
+  TBaseFile &closing = **found;
   closing.CloseHandle(handle);
   if (closing.OpenCount() > 0) {
     return 0;
@@ -149,10 +150,10 @@ std::int32_t TFileRegistry::CloseFile(const TBaseFile* file, bool inMemory, std:
   return 0;
 }
 
-std::int32_t TFileRegistry::RenameFile(const std::string& name, bool inMemory, const std::string& newName) {
+std::int32_t TFileRegistry::RenameFile(const std::string &name, bool inMemory, const std::string &newName) {
   const std::string registryName = RegistryName(name, inMemory);
   const std::string target = TrimText(newName);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   // A destination that exists in another case would make the name ambiguous.
   if (Find(list, target, inMemory) != list.Files.end() || (!inMemory && ResolveFileNameCase(target) != target)) {
@@ -178,9 +179,9 @@ std::int32_t TFileRegistry::RenameFile(const std::string& name, bool inMemory, c
   return 0;
 }
 
-std::int32_t TFileRegistry::DeleteFile(const std::string& name, bool inMemory) {
+std::int32_t TFileRegistry::DeleteFile(const std::string &name, bool inMemory) {
   const std::string registryName = RegistryName(name, inMemory);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   const auto found = Find(list, registryName, inMemory);
   if (found == list.Files.end()) {
@@ -201,9 +202,9 @@ std::int32_t TFileRegistry::DeleteFile(const std::string& name, bool inMemory) {
 }
 
 void TFileRegistry::CloseAllFiles() {
-  for (TFileList* list : {&systemFiles_, &memoryFiles_}) {
+  for (TFileList *list : {&systemFiles_, &memoryFiles_}) {
     std::lock_guard lock(list->Lock);
-    for (const std::shared_ptr<TBaseFile>& file : list->Files) {
+    for (const std::shared_ptr<TBaseFile> &file : list->Files) {
       file->CloseAllHandles();
       if (file->Temporary()) {
         file->Delete();
@@ -213,19 +214,19 @@ void TFileRegistry::CloseAllFiles() {
   }
 }
 
-bool TFileRegistry::IsRegistered(const std::string& name, bool inMemory) {
+bool TFileRegistry::IsRegistered(const std::string &name, bool inMemory) {
   const std::string registryName = RegistryName(name, inMemory);
-  TFileList& list = ListOf(inMemory);
+  TFileList &list = ListOf(inMemory);
   std::lock_guard lock(list.Lock);
   return Find(list, registryName, inMemory) != list.Files.end();
 }
 
-TFileRegistry& FilesOf(TDataEngine& engine) {
-  TEngineFileRegistry* registry = engine.FileRegistry();
+TFileRegistry &FilesOf(TDataEngine &engine) {
+  TEngineFileRegistry *registry = engine.FileRegistry();
   if (registry == nullptr) {
     registry = &engine.InstallFileRegistry(std::make_unique<TFileRegistry>(engine));
   }
-  return dynamic_cast<TFileRegistry&>(*registry);
+  return dynamic_cast<TFileRegistry &>(*registry);
 }
 
 } // namespace nexora

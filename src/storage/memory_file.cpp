@@ -9,7 +9,7 @@
 
 namespace nexora {
 
-TMemoryFile::TMemoryFile(TDataEngine& engine, std::string name) : TBaseFile(engine) { SetName(std::move(name)); }
+TMemoryFile::TMemoryFile(TDataEngine &engine, std::string name) : TBaseFile(engine) { SetName(std::move(name)); }
 
 std::int32_t TMemoryFile::CreateHandle() {
   chunks_.clear();
@@ -27,14 +27,14 @@ bool TMemoryFile::Reserve(std::int64_t end) {
     while (chunks_.size() < needed) {
       chunks_.push_back(std::make_unique<TChunk>());
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc &) {
     errno = ENOMEM;
     return false;
   }
   return true;
 }
 
-std::int32_t TMemoryFile::Read(std::int32_t id, void* buffer, std::int32_t count) {
+std::int32_t TMemoryFile::Read(std::int32_t id, void *buffer, std::int32_t count) {
   const std::optional<std::int64_t> position = PositionOf(id);
   if (!position) {
     return FailWith(EBADF);
@@ -44,7 +44,7 @@ std::int32_t TMemoryFile::Read(std::int32_t id, void* buffer, std::int32_t count
   }
   const std::int64_t available = std::max<std::int64_t>(0, size_ - *position);
   const auto total = static_cast<std::int32_t>(std::min<std::int64_t>(count, available));
-  auto* out = static_cast<std::uint8_t*>(buffer);
+  auto *out = static_cast<std::uint8_t *>(buffer);
   std::int64_t at = *position;
   for (std::int32_t done = 0; done < total;) {
     const std::int64_t inChunk = at % ChunkSize;
@@ -58,7 +58,7 @@ std::int32_t TMemoryFile::Read(std::int32_t id, void* buffer, std::int32_t count
   return total;
 }
 
-std::int32_t TMemoryFile::Write(std::int32_t id, const void* buffer, std::int32_t count) {
+std::int32_t TMemoryFile::Write(std::int32_t id, const void *buffer, std::int32_t count) {
   const std::optional<std::int64_t> position = PositionOf(id);
   if (!position) {
     return FailWith(EBADF);
@@ -83,7 +83,7 @@ std::int32_t TMemoryFile::Write(std::int32_t id, const void* buffer, std::int32_
     size_ = *position;
     return 0;
   }
-  const auto* in = static_cast<const std::uint8_t*>(buffer);
+  const auto *in = static_cast<const std::uint8_t *>(buffer);
   std::int64_t at = *position;
   for (std::int32_t done = 0; done < count;) {
     const std::int64_t inChunk = at % ChunkSize;

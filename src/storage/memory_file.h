@@ -20,11 +20,11 @@ class TMemoryFile : public TBaseFile {
 public:
   static constexpr std::int64_t ChunkSize = 65536;
 
-  TMemoryFile(TDataEngine& engine, std::string name);
+  TMemoryFile(TDataEngine &engine, std::string name);
   // Drops the content, then adds a handle.
   std::int32_t CreateHandle() override;
-  std::int32_t Read(std::int32_t id, void* buffer, std::int32_t count) override;
-  std::int32_t Write(std::int32_t id, const void* buffer, std::int32_t count) override;
+  std::int32_t Read(std::int32_t id, void *buffer, std::int32_t count) override;
+  std::int32_t Write(std::int32_t id, const void *buffer, std::int32_t count) override;
 
   // Bytes allocated, a multiple of ChunkSize.
   std::int64_t AllocatedSize() const { return static_cast<std::int64_t>(chunks_.size()) * ChunkSize; }

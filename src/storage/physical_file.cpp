@@ -13,11 +13,11 @@
 namespace nexora {
 namespace {
 
-bool HasNoWriteBit(const struct stat& status) { return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+bool HasNoWriteBit(const struct stat &status) { return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
 } // namespace
 
-TPhysicalFile::TPhysicalFile(TDataEngine& engine, std::string name) : TBaseFile(engine) { SetName(std::move(name)); }
+TPhysicalFile::TPhysicalFile(TDataEngine &engine, std::string name) : TBaseFile(engine) { SetName(std::move(name)); }
 
 TPhysicalFile::~TPhysicalFile() {
   if (fd_ >= 0) {
@@ -100,7 +100,7 @@ void TPhysicalFile::CloseHandle(std::int32_t id) {
   }
 }
 
-std::int32_t TPhysicalFile::Rename(const std::string& newName) {
+std::int32_t TPhysicalFile::Rename(const std::string &newName) {
   if (PosixRename(Name(), newName) != 0) {
     return -static_cast<std::int32_t>(Engine().MapLastOSError());
   }
@@ -114,7 +114,7 @@ std::int32_t TPhysicalFile::Delete() {
   return 0;
 }
 
-std::int32_t TPhysicalFile::Read(std::int32_t id, void* buffer, std::int32_t count) {
+std::int32_t TPhysicalFile::Read(std::int32_t id, void *buffer, std::int32_t count) {
   const std::optional<std::int64_t> position = PositionOf(id);
   if (!position) {
     return FailWith(EBADF);
@@ -131,7 +131,7 @@ std::int32_t TPhysicalFile::Read(std::int32_t id, void* buffer, std::int32_t cou
   return static_cast<std::int32_t>(read);
 }
 
-std::int32_t TPhysicalFile::ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) {
+std::int32_t TPhysicalFile::ReadPieces(std::int32_t id, const TIOPiece *pieces, std::int32_t count) {
   const std::optional<std::int64_t> position = PositionOf(id);
   if (!position) {
     return FailWith(EBADF);
@@ -152,7 +152,7 @@ std::int32_t TPhysicalFile::ReadPieces(std::int32_t id, const TIOPiece* pieces, 
   return static_cast<std::int32_t>(read);
 }
 
-std::int32_t TPhysicalFile::Write(std::int32_t id, const void* buffer, std::int32_t count) {
+std::int32_t TPhysicalFile::Write(std::int32_t id, const void *buffer, std::int32_t count) {
   const std::optional<std::int64_t> position = PositionOf(id);
   if (!position) {
     return FailWith(EBADF);

@@ -20,7 +20,7 @@ class TPhysicalFile : public TBaseFile {
 public:
   // Asks the system (fstat); -1 when that fails.
   std::int64_t GetSize() override;
-  TPhysicalFile(TDataEngine& engine, std::string name);
+  TPhysicalFile(TDataEngine &engine, std::string name);
   ~TPhysicalFile() override;
 
   // Creates the file, replacing an existing one, read-write and exclusively locked. An
@@ -31,15 +31,15 @@ public:
   std::int32_t OpenHandle() override;
   void CloseHandle(std::int32_t id) override;
   // Moves the file on disk; an existing destination is never replaced (11013).
-  std::int32_t Rename(const std::string& newName) override;
+  std::int32_t Rename(const std::string &newName) override;
   std::int32_t Delete() override;
-  std::int32_t Read(std::int32_t id, void* buffer, std::int32_t count) override;
-  std::int32_t Write(std::int32_t id, const void* buffer, std::int32_t count) override;
+  std::int32_t Read(std::int32_t id, void *buffer, std::int32_t count) override;
+  std::int32_t Write(std::int32_t id, const void *buffer, std::int32_t count) override;
   bool Flush(std::int32_t id) override;
   bool LockRegion(std::int64_t length, std::int64_t offset) override;
   bool UnlockRegion(std::int64_t length, std::int64_t offset) override;
   // One preadv over the pieces.
-  std::int32_t ReadPieces(std::int32_t id, const TIOPiece* pieces, std::int32_t count) override;
+  std::int32_t ReadPieces(std::int32_t id, const TIOPiece *pieces, std::int32_t count) override;
 
 private:
   // Maps errno, closes fd and returns the negated code.

@@ -7,7 +7,7 @@
 
 namespace nexora {
 
-bool DecodeDateTime(double value, std::int32_t& dayNumber, std::int32_t& milliseconds) {
+bool DecodeDateTime(double value, std::int32_t &dayNumber, std::int32_t &milliseconds) {
   dayNumber = milliseconds = 0;
   constexpr double Limit = static_cast<double>(MaxDayNumber + 1) * MillisecondsPerDay;
   if (!(value >= MillisecondsPerDay && value < Limit)) {
@@ -16,7 +16,7 @@ bool DecodeDateTime(double value, std::int32_t& dayNumber, std::int32_t& millise
   const auto total = static_cast<std::int64_t>(std::llround(value));
   const auto day = static_cast<std::int32_t>(total / MillisecondsPerDay);
   if (day > MaxDayNumber) {
-    return false;  // rounded up past the last millisecond of 9999-12-31
+    return false; // rounded up past the last millisecond of 9999-12-31
   }
   dayNumber = day;
   milliseconds = static_cast<std::int32_t>(total % MillisecondsPerDay);
@@ -46,7 +46,7 @@ LocalMoment ReadLocalMoment() {
           MillisecondsOfDay(local.tm_hour, local.tm_min, second, millisecond)};
 }
 
-}  // namespace
+} // namespace
 
 double LocalDayCountNow() {
   const LocalMoment moment = ReadLocalMoment();
@@ -58,4 +58,4 @@ std::int32_t TodayDayNumber() { return ReadLocalMoment().dayNumber; }
 
 std::int32_t NowMillisecondsOfDay() { return ReadLocalMoment().milliseconds; }
 
-}  // namespace nexora
+} // namespace nexora

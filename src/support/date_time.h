@@ -17,9 +17,7 @@ constexpr std::int32_t MillisecondsPerDay = 86'400'000;
 // Day number of 1899-12-30: a day count plus this is a day number.
 constexpr std::int32_t DayNumber18991230 = 693594;
 
-constexpr bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+constexpr bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 // Days in the month, 0 for a month outside 1..12.
 constexpr int DaysInMonth(int year, int month) {
@@ -53,7 +51,7 @@ constexpr std::int32_t MaxDayNumber = DayNumberOf(9999, 12, 31);
 
 // Splits a day number 1..MaxDayNumber into its date and returns true; for any other number
 // sets year, month and day to 0 and returns false.
-constexpr bool DecodeDayNumber(std::int32_t dayNumber, int& year, int& month, int& day) {
+constexpr bool DecodeDayNumber(std::int32_t dayNumber, int &year, int &month, int &day) {
   year = month = day = 0;
   if (dayNumber < 1 || dayNumber > MaxDayNumber) {
     return false;
@@ -84,8 +82,8 @@ constexpr bool DecodeDayNumber(std::int32_t dayNumber, int& year, int& month, in
 
 // Hour 0..23, minute 0..59, second 0..59, millisecond 0..999.
 constexpr bool IsValidTime(int hour, int minute, int second, int millisecond) {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 &&
-         second <= 59 && millisecond >= 0 && millisecond <= 999;
+  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59 && millisecond >= 0 &&
+         millisecond <= 999;
 }
 
 // Milliseconds since midnight; -1 when the time is not valid (IsValidTime).
@@ -98,8 +96,8 @@ constexpr std::int32_t MillisecondsOfDay(int hour, int minute, int second, int m
 
 // Splits milliseconds 0..MillisecondsPerDay - 1 into their time and returns true; for any
 // other value sets all parts to 0 and returns false.
-constexpr bool DecodeMillisecondsOfDay(std::int32_t milliseconds, int& hour, int& minute,
-                                       int& second, int& millisecond) {
+constexpr bool DecodeMillisecondsOfDay(std::int32_t milliseconds, int &hour, int &minute, int &second,
+                                       int &millisecond) {
   hour = minute = second = millisecond = 0;
   if (milliseconds < 0 || milliseconds >= MillisecondsPerDay) {
     return false;
@@ -120,7 +118,7 @@ constexpr double EncodeDateTime(std::int32_t dayNumber, std::int32_t millisecond
 // Splits a date-and-time value into day number and milliseconds (a fraction of a
 // millisecond is rounded to the nearest) and returns true when the day number is
 // 1..MaxDayNumber; otherwise (also for NaN and infinities) sets both to 0 and returns false.
-bool DecodeDateTime(double value, std::int32_t& dayNumber, std::int32_t& milliseconds);
+bool DecodeDateTime(double value, std::int32_t &dayNumber, std::int32_t &milliseconds);
 
 // The data file header stores its last-write time as the day count minus DayNumber18991230
 // and reads it back by adding it again: day count 43831.0 (2020-01-01) is stored as
@@ -139,4 +137,4 @@ std::int32_t TodayDayNumber();
 // Current local time as milliseconds since midnight.
 std::int32_t NowMillisecondsOfDay();
 
-}  // namespace nexora
+} // namespace nexora

@@ -11,14 +11,10 @@ namespace {
 constexpr std::int32_t WordBits = 32;
 constexpr std::uint32_t AllBits = 0xFFFFFFFFu;
 
-std::size_t WordCountFor(std::int32_t size) {
-  return (static_cast<std::size_t>(size) + WordBits - 1) / WordBits;
-}
+std::size_t WordCountFor(std::int32_t size) { return (static_cast<std::size_t>(size) + WordBits - 1) / WordBits; }
 
 // Mask of bits 0..bit.
-std::uint32_t MaskUpTo(std::int32_t bit) {
-  return bit >= WordBits - 1 ? AllBits : (std::uint32_t{1} << (bit + 1)) - 1;
-}
+std::uint32_t MaskUpTo(std::int32_t bit) { return bit >= WordBits - 1 ? AllBits : (std::uint32_t{1} << (bit + 1)) - 1; }
 
 // Mask of bits bit..31.
 std::uint32_t MaskFrom(std::int32_t bit) { return AllBits << bit; }
@@ -45,7 +41,7 @@ std::int32_t RecordAt(std::size_t wordIndex, std::int32_t bit) {
   return static_cast<std::int32_t>(wordIndex) * WordBits + bit + 1;
 }
 
-}  // namespace
+} // namespace
 
 TRecordsBitmap::TRecordsBitmap(std::int32_t size) { SetSize(size); }
 
@@ -95,18 +91,18 @@ void TRecordsBitmap::SetAll() {
 
 void TRecordsBitmap::ClearAll() { std::fill(words_.begin(), words_.end(), 0u); }
 
-void TRecordsBitmap::Assign(const TRecordsBitmap& other) {
+void TRecordsBitmap::Assign(const TRecordsBitmap &other) {
   size_ = other.size_;
   words_ = other.words_;
 }
 
-void TRecordsBitmap::And(const TRecordsBitmap& other) {
+void TRecordsBitmap::And(const TRecordsBitmap &other) {
   for (std::size_t i = 0; i < words_.size(); ++i) {
     words_[i] &= i < other.words_.size() ? other.words_[i] : 0u;
   }
 }
 
-void TRecordsBitmap::Or(const TRecordsBitmap& other) {
+void TRecordsBitmap::Or(const TRecordsBitmap &other) {
   const std::size_t common = std::min(words_.size(), other.words_.size());
   for (std::size_t i = 0; i < common; ++i) {
     words_[i] |= other.words_[i];
@@ -165,4 +161,4 @@ void TRecordsBitmap::ClearPadding() {
   }
 }
 
-}  // namespace nexora
+} // namespace nexora

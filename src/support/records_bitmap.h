@@ -35,13 +35,13 @@ public:
   void ClearAll();
 
   // Makes this bitmap an exact copy of other (size and bits).
-  void Assign(const TRecordsBitmap& other);
+  void Assign(const TRecordsBitmap &other);
 
   // Combine with other over this bitmap's records 1..Size(); this bitmap keeps its size.
   // Records beyond other.Size() count as clear in other: And clears them here, Or leaves
   // them as they are. Records of other beyond this Size() are ignored.
-  void And(const TRecordsBitmap& other);
-  void Or(const TRecordsBitmap& other);
+  void And(const TRecordsBitmap &other);
+  void Or(const TRecordsBitmap &other);
 
   // The n-th (n >= 1) record in the set after fromRecNo; 0 when there is none (the search
   // fails at the end) or n < 1. fromRecNo 0 (or below) means before the first record.
@@ -59,4 +59,4 @@ private:
   std::vector<std::uint32_t> words_;
 };
 
-}  // namespace nexora
+} // namespace nexora

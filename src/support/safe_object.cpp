@@ -6,10 +6,10 @@ namespace nexora {
 
 namespace {
 
-constexpr std::array<std::uint8_t, TSafeObject::StampLength> StampText{
-    'N', 'E', 'X', 'O', 'R', 'A', '_', 'S', 'I', 'G'};
+constexpr std::array<std::uint8_t, TSafeObject::StampLength> StampText{'N', 'E', 'X', 'O', 'R',
+                                                                       'A', '_', 'S', 'I', 'G'};
 
-}  // namespace
+} // namespace
 
 TSafeObject::TSafeObject() noexcept : signature_{} {
   signature_[0] = StampLength;
@@ -18,25 +18,25 @@ TSafeObject::TSafeObject() noexcept : signature_{} {
   }
 }
 
-TSafeObject::TSafeObject(const TSafeObject& /*other*/) noexcept : TSafeObject() {}
+TSafeObject::TSafeObject(const TSafeObject & /*other*/) noexcept : TSafeObject() {}
 
-TSafeObject& TSafeObject::operator=(const TSafeObject& /*other*/) noexcept { return *this; }
+TSafeObject &TSafeObject::operator=(const TSafeObject & /*other*/) noexcept { return *this; }
 
 TSafeObject::~TSafeObject() {
   // A plain store to a member in a destructor may be dropped by the optimiser because the
   // object dies right after it; the volatile store keeps the cleared stamp in memory.
-  *static_cast<volatile std::uint8_t*>(&signature_[0]) = 0;
+  *static_cast<volatile std::uint8_t *>(&signature_[0]) = 0;
 }
 
 bool TSafeObject::IsValid() const { return IsValid(this); }
 
-bool TSafeObject::IsValid(const TSafeObject* object) noexcept {
+bool TSafeObject::IsValid(const TSafeObject *object) noexcept {
   if (object == nullptr) {
     return false;
   }
   // Volatile reads: the bytes may have been changed by a destructor that already ran, which
   // the compiler must not assume away.
-  const volatile std::uint8_t* stamp = object->signature_.data();
+  const volatile std::uint8_t *stamp = object->signature_.data();
   if (stamp[0] != StampLength) {
     return false;
   }
@@ -48,4 +48,4 @@ bool TSafeObject::IsValid(const TSafeObject* object) noexcept {
   return true;
 }
 
-}  // namespace nexora
+} // namespace nexora

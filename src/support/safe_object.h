@@ -27,8 +27,8 @@ public:
   static constexpr std::uint8_t StampLength = 10;
 
   TSafeObject() noexcept;
-  TSafeObject(const TSafeObject& other) noexcept;
-  TSafeObject& operator=(const TSafeObject& other) noexcept;
+  TSafeObject(const TSafeObject &other) noexcept;
+  TSafeObject &operator=(const TSafeObject &other) noexcept;
   virtual ~TSafeObject();
 
   // True only while the stamp is intact.
@@ -38,11 +38,11 @@ public:
   // call, so it may be asked about an object that has been destroyed, provided the memory it
   // occupied is still owned by the caller (for instance a buffer that held it). Asking about
   // freed memory is not allowed.
-  static bool IsValid(const TSafeObject* object) noexcept;
+  static bool IsValid(const TSafeObject *object) noexcept;
 
 private:
   // Length byte followed by the stamp text.
   std::array<std::uint8_t, 1 + StampLength> signature_;
 };
 
-}  // namespace nexora
+} // namespace nexora

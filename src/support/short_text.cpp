@@ -4,21 +4,17 @@
 
 namespace nexora {
 
-std::string CutText(std::string_view text, std::size_t maxLength) {
-  return std::string(text.substr(0, maxLength));
-}
+std::string CutText(std::string_view text, std::size_t maxLength) { return std::string(text.substr(0, maxLength)); }
 
 std::string CutName(std::string_view name) { return CutText(name, MaxNameLength); }
 
 namespace {
 
-std::size_t CapacityOf(std::size_t fieldSize) {
-  return std::min(fieldSize - 1, MaxShortTextLength);
-}
+std::size_t CapacityOf(std::size_t fieldSize) { return std::min(fieldSize - 1, MaxShortTextLength); }
 
-}  // namespace
+} // namespace
 
-std::size_t WriteShortText(std::uint8_t* field, std::size_t fieldSize, std::string_view text) {
+std::size_t WriteShortText(std::uint8_t *field, std::size_t fieldSize, std::string_view text) {
   if (fieldSize == 0) {
     return 0;
   }
@@ -29,12 +25,12 @@ std::size_t WriteShortText(std::uint8_t* field, std::size_t fieldSize, std::stri
   return length;
 }
 
-std::string ReadShortText(const std::uint8_t* field, std::size_t fieldSize) {
+std::string ReadShortText(const std::uint8_t *field, std::size_t fieldSize) {
   if (fieldSize == 0) {
     return {};
   }
   const std::size_t length = std::min<std::size_t>(field[0], CapacityOf(fieldSize));
-  return std::string(reinterpret_cast<const char*>(field + 1), length);
+  return std::string(reinterpret_cast<const char *>(field + 1), length);
 }
 
 char UpperChar1252(char c) {
@@ -43,14 +39,14 @@ char UpperChar1252(char c) {
     return static_cast<char>(byte - 0x20);
   }
   switch (byte) {
-    case 0x9A:
-    case 0x9C:
-    case 0x9E:
-      return static_cast<char>(byte - 0x10);
-    case 0xFF:
-      return static_cast<char>(0x9F);
-    default:
-      return c;
+  case 0x9A:
+  case 0x9C:
+  case 0x9E:
+    return static_cast<char>(byte - 0x10);
+  case 0xFF:
+    return static_cast<char>(0x9F);
+  default:
+    return c;
   }
 }
 
@@ -62,8 +58,7 @@ std::string UpperText1252(std::string_view text) {
 
 bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return UpperChar1252(x) == UpperChar1252(y); });
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return UpperChar1252(x) == UpperChar1252(y); });
 }
 
 std::string TrimText(std::string_view text) {
@@ -73,4 +68,4 @@ std::string TrimText(std::string_view text) {
   return first < last ? std::string(first, last) : std::string();
 }
 
-}  // namespace nexora
+} // namespace nexora

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -22,57 +22,54 @@ using test::ToHex;
 
 using TBlock = std::array<std::uint8_t, 8>;
 
-TBlock BlockOf(const char* hex) {
-    const std::vector<std::uint8_t> bytes = HexBytes(hex);
-    TBlock block{};
-    std::copy(bytes.begin(), bytes.end(), block.begin());
-    return block;
+TBlock BlockOf(const char *hex) {
+  const std::vector<std::uint8_t> bytes = HexBytes(hex);
+  TBlock block{};
+  std::copy(bytes.begin(), bytes.end(), block.begin());
+  return block;
 }
 
-std::string Hex(const TBlock& block) {
-    return ToHex(block.data(), block.size());
-}
+std::string Hex(const TBlock &block) { return ToHex(block.data(), block.size()); }
 
 std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+  for (char &c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
 }
 
 struct VectorCase {
-    const char* key;
-    const char* plain;
-    const char* cipher;
+  const char *key;
+  const char *plain;
+  const char *cipher;
 };
 
 // Contexts are 4 KiB; keep them off the stack.
 class BlowfishTest : public ::testing::Test {
 protected:
-    void Key(const std::vector<std::uint8_t>& key) {
-        BlowfishInit(*context_, key.data(), key.size());
-    }
-    void Key(const char* hexKey) { Key(HexBytes(hexKey)); }
+  void Key(const std::vector<std::uint8_t> &key) { BlowfishInit(*context_, key.data(), key.size()); }
+  void Key(const char *hexKey) { Key(HexBytes(hexKey)); }
 
-    // One block from a freshly keyed context, where the chain is zero and CBC
-    // therefore equals the raw cipher, and back again.
-    void ExpectVector(const VectorCase& c) {
-        SCOPED_TRACE(std::string("key ") + c.key + " plain " + c.plain);
-        Key(c.key);
-        const TBlock cipher = Encrypt(BlockOf(c.plain));
-        EXPECT_EQ(Upper(Hex(cipher)), c.cipher);
-        BlowfishReset(*context_);
-        EXPECT_EQ(Upper(Hex(Decrypt(cipher))), c.plain);
-    }
+  // One block from a freshly keyed context, where the chain is zero and CBC
+  // therefore equals the raw cipher, and back again.
+  void ExpectVector(const VectorCase &c) {
+    SCOPED_TRACE(std::string("key ") + c.key + " plain " + c.plain);
+    Key(c.key);
+    const TBlock cipher = Encrypt(BlockOf(c.plain));
+    EXPECT_EQ(Upper(Hex(cipher)), c.cipher);
+    BlowfishReset(*context_);
+    EXPECT_EQ(Upper(Hex(Decrypt(cipher))), c.plain);
+  }
 
-    TBlock Encrypt(TBlock block) {
-        BlowfishEncryptBlock(*context_, block.data());
-        return block;
-    }
-    TBlock Decrypt(TBlock block) {
-        BlowfishDecryptBlock(*context_, block.data());
-        return block;
-    }
+  TBlock Encrypt(TBlock block) {
+    BlowfishEncryptBlock(*context_, block.data());
+    return block;
+  }
+  TBlock Decrypt(TBlock block) {
+    BlowfishDecryptBlock(*context_, block.data());
+    return block;
+  }
 
-    std::unique_ptr<TBlowfishContext> context_ = std::make_unique<TBlowfishContext>();
+  std::unique_ptr<TBlowfishContext> context_ = std::make_unique<TBlowfishContext>();
 };
 
 // Published Blowfish test vectors with 8-byte keys.
@@ -142,98 +139,98 @@ const VectorCase VariableKeyVectors[] = {
 };
 
 TEST_F(BlowfishTest, EightByteKeyVectors) {
-    for (const VectorCase& c : EightByteKeyVectors) {
-        ExpectVector(c);
-    }
+  for (const VectorCase &c : EightByteKeyVectors) {
+    ExpectVector(c);
+  }
 }
 
 TEST_F(BlowfishTest, KeyLengthVectors) {
-    for (const VectorCase& c : VariableKeyVectors) {
-        ExpectVector(c);
-    }
+  for (const VectorCase &c : VariableKeyVectors) {
+    ExpectVector(c);
+  }
 }
 
 TEST_F(BlowfishTest, PublishedCbcVector) {
-    // Published CBC example: 16-byte key, initial value FEDCBA9876543210. Our chain
-    // starts at zero, so the initial value is folded into the first plaintext block.
-    Key("0123456789ABCDEFF0E1D2C3B4A59687");
-    const std::vector<std::uint8_t> initialValue = HexBytes("FEDCBA9876543210");
-    std::vector<std::uint8_t> data =
-        HexBytes("37363534333231204E6F77206973207468652074696D6520666F722000000000");
-    for (std::size_t i = 0; i < 8; ++i) data[i] ^= initialValue[i];
-    for (std::size_t offset = 0; offset < data.size(); offset += 8) {
-        BlowfishEncryptBlock(*context_, data.data() + offset);
-    }
-    EXPECT_EQ(Upper(ToHex(data.data(), data.size())),
-              "6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC");
+  // Published CBC example: 16-byte key, initial value FEDCBA9876543210. Our chain
+  // starts at zero, so the initial value is folded into the first plaintext block.
+  Key("0123456789ABCDEFF0E1D2C3B4A59687");
+  const std::vector<std::uint8_t> initialValue = HexBytes("FEDCBA9876543210");
+  std::vector<std::uint8_t> data = HexBytes("37363534333231204E6F77206973207468652074696D6520666F722000000000");
+  for (std::size_t i = 0; i < 8; ++i)
+    data[i] ^= initialValue[i];
+  for (std::size_t offset = 0; offset < data.size(); offset += 8) {
+    BlowfishEncryptBlock(*context_, data.data() + offset);
+  }
+  EXPECT_EQ(Upper(ToHex(data.data(), data.size())), "6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC");
 }
 
 TEST_F(BlowfishTest, InitLeavesBothChainsZeroWhateverTheContextHeld) {
-    std::memset(context_.get(), 0xA5, sizeof(TBlowfishContext));
-    Key("0000000000000000");
-    const TBlock zero{};
-    EXPECT_EQ(0, std::memcmp(context_->InitialChain, zero.data(), 8));
-    EXPECT_EQ(0, std::memcmp(context_->CurrentChain, zero.data(), 8));
-    EXPECT_EQ(Upper(Hex(Encrypt(zero))), "4EF997456198DD78");
+  std::memset(context_.get(), 0xA5, sizeof(TBlowfishContext));
+  Key("0000000000000000");
+  const TBlock zero{};
+  EXPECT_EQ(0, std::memcmp(context_->InitialChain, zero.data(), 8));
+  EXPECT_EQ(0, std::memcmp(context_->CurrentChain, zero.data(), 8));
+  EXPECT_EQ(Upper(Hex(Encrypt(zero))), "4EF997456198DD78");
 }
 
 TEST_F(BlowfishTest, EqualBlocksChainToDifferentCiphertextAndDecryptInOrder) {
-    Key("0123456789ABCDEFF0E1D2C3B4A59687");
-    const TBlock plain = BlockOf("0011223344556677");
-    const TBlock first = Encrypt(plain);
-    const TBlock second = Encrypt(plain);
-    EXPECT_NE(first, second);
-    EXPECT_EQ(0, std::memcmp(context_->CurrentChain, second.data(), 8));
+  Key("0123456789ABCDEFF0E1D2C3B4A59687");
+  const TBlock plain = BlockOf("0011223344556677");
+  const TBlock first = Encrypt(plain);
+  const TBlock second = Encrypt(plain);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(0, std::memcmp(context_->CurrentChain, second.data(), 8));
 
-    BlowfishReset(*context_);
-    EXPECT_EQ(Decrypt(first), plain);
-    EXPECT_EQ(Decrypt(second), plain);
+  BlowfishReset(*context_);
+  EXPECT_EQ(Decrypt(first), plain);
+  EXPECT_EQ(Decrypt(second), plain);
 
-    // Out of order the chain is wrong and the second block does not come back.
-    BlowfishReset(*context_);
-    EXPECT_NE(Decrypt(second), plain);
+  // Out of order the chain is wrong and the second block does not come back.
+  BlowfishReset(*context_);
+  EXPECT_NE(Decrypt(second), plain);
 }
 
 TEST_F(BlowfishTest, ResetRestartsTheChainFromZero) {
-    Key("FEDCBA9876543210");
-    const TBlock plain = BlockOf("0123456789ABCDEF");
-    const TBlock first = Encrypt(plain);
-    BlowfishReset(*context_);
-    EXPECT_EQ(Encrypt(plain), first);
+  Key("FEDCBA9876543210");
+  const TBlock plain = BlockOf("0123456789ABCDEF");
+  const TBlock first = Encrypt(plain);
+  BlowfishReset(*context_);
+  EXPECT_EQ(Encrypt(plain), first);
 
-    BlowfishReset(*context_);
-    EXPECT_EQ(Decrypt(first), plain);
-    EXPECT_EQ(0, std::memcmp(context_->CurrentChain, first.data(), 8));
-    BlowfishReset(*context_);
-    EXPECT_EQ(Decrypt(first), plain);
+  BlowfishReset(*context_);
+  EXPECT_EQ(Decrypt(first), plain);
+  EXPECT_EQ(0, std::memcmp(context_->CurrentChain, first.data(), 8));
+  BlowfishReset(*context_);
+  EXPECT_EQ(Decrypt(first), plain);
 }
 
 TEST_F(BlowfishTest, LongBufferRoundTripsAtAnyAlignment) {
-    std::mt19937 random(1234);
-    std::vector<std::uint8_t> original(8193);
-    for (auto& byte : original) byte = static_cast<std::uint8_t>(random());
-    Key("F0E1D2C3B4A5968778695A4B3C2D1E0F");
+  std::mt19937 random(1234);
+  std::vector<std::uint8_t> original(8193);
+  for (auto &byte : original)
+    byte = static_cast<std::uint8_t>(random());
+  Key("F0E1D2C3B4A5968778695A4B3C2D1E0F");
 
-    // Blocks start at offset 1, so none of them is 4-byte aligned.
-    std::vector<std::uint8_t> buffer = original;
-    for (std::size_t offset = 1; offset + 8 <= buffer.size(); offset += 8) {
-        BlowfishEncryptBlock(*context_, buffer.data() + offset);
-    }
-    EXPECT_EQ(buffer[0], original[0]);
-    EXPECT_NE(buffer, original);
+  // Blocks start at offset 1, so none of them is 4-byte aligned.
+  std::vector<std::uint8_t> buffer = original;
+  for (std::size_t offset = 1; offset + 8 <= buffer.size(); offset += 8) {
+    BlowfishEncryptBlock(*context_, buffer.data() + offset);
+  }
+  EXPECT_EQ(buffer[0], original[0]);
+  EXPECT_NE(buffer, original);
 
-    BlowfishReset(*context_);
-    for (std::size_t offset = 1; offset + 8 <= buffer.size(); offset += 8) {
-        BlowfishDecryptBlock(*context_, buffer.data() + offset);
-    }
-    EXPECT_EQ(buffer, original);
+  BlowfishReset(*context_);
+  for (std::size_t offset = 1; offset + 8 <= buffer.size(); offset += 8) {
+    BlowfishDecryptBlock(*context_, buffer.data() + offset);
+  }
+  EXPECT_EQ(buffer, original);
 }
 
 TEST_F(BlowfishTest, EmptyKeyIsRejected) {
-    const std::uint8_t key[1] = {0};
-    EXPECT_THROW(BlowfishInit(*context_, key, 0), std::invalid_argument);
-    EXPECT_THROW(BlowfishInit(*context_, nullptr, 8), std::invalid_argument);
+  const std::uint8_t key[1] = {0};
+  EXPECT_THROW(BlowfishInit(*context_, key, 0), std::invalid_argument);
+  EXPECT_THROW(BlowfishInit(*context_, nullptr, 8), std::invalid_argument);
 }
 
-}  // namespace
-}  // namespace nexora
+} // namespace
+} // namespace nexora

@@ -25,12 +25,12 @@ TBytes TableLike(std::size_t length, unsigned seed) {
   return bytes;
 }
 
-void WriteFile(const fs::path& path, const TBytes& bytes) {
+void WriteFile(const fs::path &path, const TBytes &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TBytes ReadFile(const fs::path& path) {
+TBytes ReadFile(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
   return TBytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -43,7 +43,7 @@ struct TCopyLayout {
   bool EndsExactly = false;
 };
 
-TCopyLayout ParseCopy(const TBytes& copy) {
+TCopyLayout ParseCopy(const TBytes &copy) {
   TCopyLayout layout;
   const TDigest marker = DigestText("NEXORA_COMP");
   if (copy.size() < 17 || !std::equal(marker.begin(), marker.end(), copy.begin())) {
@@ -72,8 +72,8 @@ protected:
   void TearDown() override { fs::remove_all(dir_); }
 
   // Copies the bytes with the level and restores them; returns the copy's bytes.
-  TBytes CopyAndRestore(const TBytes& original, std::uint8_t level, int progressStep = 10,
-                        const TCopyProgress& progress = {}) {
+  TBytes CopyAndRestore(const TBytes &original, std::uint8_t level, int progressStep = 10,
+                        const TCopyProgress &progress = {}) {
     WriteFile(dir_ / "source.dat", original);
     {
       TPosixCopyStream source((dir_ / "source.dat").string(), false);
@@ -98,7 +98,7 @@ TEST_F(CompressedCopy, ChunksFollowTheSourceReads) {
     std::size_t Size;
     std::size_t Chunks;
   } cases[] = {{0, 0}, {1, 1}, {65535, 1}, {65536, 1}, {65537, 2}, {131072, 2}, {200000, 4}};
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     SCOPED_TRACE(c.Size);
     const TBytes copy = CopyAndRestore(TableLike(c.Size, 7), 6);
     const TCopyLayout layout = ParseCopy(copy);
@@ -133,7 +133,7 @@ TEST_F(CompressedCopy, LevelZeroCopiesRawBytesAndReadsBack) {
 TEST_F(CompressedCopy, ProgressStartsAtZeroStepsAndEndsAtHundred) {
   std::vector<int> reports;
   std::vector<std::string> names;
-  CopyAndRestore(TableLike(65536 * 10, 9), 1, 25, [&](const std::string& name, int percent) {
+  CopyAndRestore(TableLike(65536 * 10, 9), 1, 25, [&](const std::string &name, int percent) {
     names.push_back(name);
     reports.push_back(percent);
   });
@@ -151,7 +151,7 @@ TEST_F(CompressedCopy, MembersOfAStreamAreSkippedAndRestoredByLength) {
     TPosixCopyStream a((dir_ / "a.dat").string(), false);
     TPosixCopyStream b((dir_ / "b.dat").string(), false);
     engine_.CompressInto(a, backup, 5, 10, {});
-    engine_.CompressInto(b, backup, 0, 10, {});  // a raw member after a compressed one
+    engine_.CompressInto(b, backup, 0, 10, {}); // a raw member after a compressed one
     engine_.CompressInto(a, backup, 5, 10, {});
   }
   TPosixCopyStream backup((dir_ / "backup").string(), false);
@@ -165,7 +165,7 @@ TEST_F(CompressedCopy, MembersOfAStreamAreSkippedAndRestoredByLength) {
   {
     TPosixCopyStream out((dir_ / "a.out").string(), true);
     engine_.DecompressFrom(backup, out, static_cast<std::int64_t>(first.size()), 50,
-                           [&](const std::string&, int percent) { reports.push_back(percent); });
+                           [&](const std::string &, int percent) { reports.push_back(percent); });
   }
   EXPECT_EQ(ReadFile(dir_ / "a.out"), first);
   EXPECT_EQ(reports, (std::vector<int>{0, 66, 100}));
@@ -175,18 +175,18 @@ TEST_F(CompressedCopy, MembersOfAStreamAreSkippedAndRestoredByLength) {
 TEST_F(CompressedCopy, DamagedChunksRaise15002) {
   const TBytes copy = CopyAndRestore(TableLike(100000, 4), 6);
   TBytes badLength = copy;
-  badLength[17 + 3] = 0x7F;  // first chunk claims nearly 2 GiB
+  badLength[17 + 3] = 0x7F; // first chunk claims nearly 2 GiB
   TBytes badData = copy;
   badData[17 + 4 + 10] ^= 0xFF;
   TBytes cutShort(copy.begin(), copy.end() - 10);
-  for (const TBytes& damaged : {badLength, badData, cutShort}) {
+  for (const TBytes &damaged : {badLength, badData, cutShort}) {
     WriteFile(dir_ / "damaged.bak", damaged);
     TPosixCopyStream source((dir_ / "damaged.bak").string(), false);
     TPosixCopyStream out((dir_ / "out.dat").string(), true);
     try {
       engine_.DecompressCopy(source, out, 10, {});
       ADD_FAILURE() << "no error for a damaged copy";
-    } catch (const ENEXORAEngineError& error) {
+    } catch (const ENEXORAEngineError &error) {
       EXPECT_EQ(error.ErrorCode(), NEXORA_UNCOMPRESS);
     }
   }

@@ -24,16 +24,16 @@ TBytes TextLike(std::size_t length) {
 TBytes Random(std::size_t length, unsigned seed) {
   std::mt19937 generator(seed);
   TBytes bytes(length);
-  for (auto& b : bytes) {
+  for (auto &b : bytes) {
     b = static_cast<std::uint8_t>(generator());
   }
   return bytes;
 }
 
-TErrorCode CodeOf(const std::function<void()>& action) {
+TErrorCode CodeOf(const std::function<void()> &action) {
   try {
     action();
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     return error.ErrorCode();
   }
   return NEXORA_NONE;
@@ -41,10 +41,10 @@ TErrorCode CodeOf(const std::function<void()>& action) {
 
 class Compression : public ::testing::Test {
 protected:
-  TBytes Compress(const TBytes& input, std::uint8_t level) {
+  TBytes Compress(const TBytes &input, std::uint8_t level) {
     return engine_.Compress(input.data(), static_cast<std::int32_t>(input.size()), level);
   }
-  TBytes Decompress(const TBytes& input) {
+  TBytes Decompress(const TBytes &input) {
     return engine_.Decompress(input.data(), static_cast<std::int32_t>(input.size()));
   }
   TDataEngine engine_;
@@ -55,10 +55,10 @@ TEST_F(Compression, RoundTripsAcrossSizesAndLevels) {
     TBytes Input;
     std::uint8_t Level;
   } cases[] = {
-      {TextLike(1), 6},       {TextLike(255), 1},      {TextLike(4096), 9},  {TextLike(200000), 6},
-      {Random(1, 1), 6},      {Random(1000, 2), 6},    {Random(70000, 3), 9}, {Random(4096, 4), 1},
+      {TextLike(1), 6},  {TextLike(255), 1},   {TextLike(4096), 9},   {TextLike(200000), 6},
+      {Random(1, 1), 6}, {Random(1000, 2), 6}, {Random(70000, 3), 9}, {Random(4096, 4), 1},
   };
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     SCOPED_TRACE(c.Input.size());
     const TBytes packed = Compress(c.Input, c.Level);
     ASSERT_GE(packed.size(), 2u);
@@ -93,7 +93,7 @@ TEST_F(Compression, DamagedStreamsRaise15002) {
   badChecksum.back() ^= 0x01;
   const TBytes truncated(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2));
   const TBytes cases[] = {flipped, badChecksum, truncated, TBytes{}, TBytes{0x78}, TextLike(100)};
-  for (const TBytes& damaged : cases) {
+  for (const TBytes &damaged : cases) {
     EXPECT_EQ(CodeOf([&] { Decompress(damaged); }), NEXORA_UNCOMPRESS) << damaged.size();
   }
 }
@@ -106,20 +106,20 @@ TEST_F(Compression, ErrorsCarryTheMessageAndNoNames) {
   try {
     Decompress(TextLike(100));
     FAIL();
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     EXPECT_STREQ(error.what(), "NEXORA Engine Error # 15002 Error uncompressing data");
     EXPECT_EQ(error.TableName(), "");
   }
 }
 
 TEST_F(Compression, HooksReplaceTheBuiltInRoutines) {
-  engine_.Hooks().Compress = [](const void* in, std::int32_t n, std::uint8_t level, TBytes& out) {
-    const auto* bytes = static_cast<const std::uint8_t*>(in);
+  engine_.Hooks().Compress = [](const void *in, std::int32_t n, std::uint8_t level, TBytes &out) {
+    const auto *bytes = static_cast<const std::uint8_t *>(in);
     out.assign(bytes, bytes + n);
     out.push_back(level);
   };
-  engine_.Hooks().Decompress = [](const void* in, std::int32_t n, TBytes& out) {
-    const auto* bytes = static_cast<const std::uint8_t*>(in);
+  engine_.Hooks().Decompress = [](const void *in, std::int32_t n, TBytes &out) {
+    const auto *bytes = static_cast<const std::uint8_t *>(in);
     out.assign(bytes, bytes + n - 1);
   };
   const TBytes value = TextLike(10);
@@ -129,8 +129,8 @@ TEST_F(Compression, HooksReplaceTheBuiltInRoutines) {
 }
 
 TEST_F(Compression, AnyExceptionFromAHookBecomesTheEngineError) {
-  engine_.Hooks().Compress = [](const void*, std::int32_t, std::uint8_t, TBytes&) { throw 42; };
-  engine_.Hooks().Decompress = [](const void*, std::int32_t, TBytes&) { throw std::runtime_error("broken"); };
+  engine_.Hooks().Compress = [](const void *, std::int32_t, std::uint8_t, TBytes &) { throw 42; };
+  engine_.Hooks().Decompress = [](const void *, std::int32_t, TBytes &) { throw std::runtime_error("broken"); };
   EXPECT_EQ(CodeOf([&] { Compress(TextLike(10), 6); }), NEXORA_COMPRESS);
   EXPECT_EQ(CodeOf([&] { Decompress(TextLike(10)); }), NEXORA_UNCOMPRESS);
 }

@@ -104,12 +104,12 @@ TEST_F(EngineCrypto, PasswordVerificationValue) {
 TEST_F(EngineCrypto, ResetRunsEvenWhenABlockRoutineRaises) {
   int resets = 0;
   int blocks = 0;
-  engine_.Hooks().EncryptBlock = [&](void*, void*) {
+  engine_.Hooks().EncryptBlock = [&](void *, void *) {
     if (++blocks == 2) {
       throw std::runtime_error("hook failed");
     }
   };
-  engine_.Hooks().CryptoReset = [&](void*) { ++resets; };
+  engine_.Hooks().CryptoReset = [&](void *) { ++resets; };
   TBytes bytes = Pattern(24);
   EXPECT_THROW(engine_.EncryptBuffer(context_.Data, bytes.data(), 24), std::runtime_error);
   EXPECT_EQ(resets, 1);
@@ -117,8 +117,8 @@ TEST_F(EngineCrypto, ResetRunsEvenWhenABlockRoutineRaises) {
 
 TEST_F(EngineCrypto, EachHookReplacesOnlyItsOwnOperation) {
   // An encryption-only hook: a plain XOR; decryption stays the built-in cipher.
-  engine_.Hooks().EncryptBlock = [](void*, void* block) {
-    auto* bytes = static_cast<std::uint8_t*>(block);
+  engine_.Hooks().EncryptBlock = [](void *, void *block) {
+    auto *bytes = static_cast<std::uint8_t *>(block);
     for (int i = 0; i < 8; ++i) {
       bytes[i] ^= 0xFF;
     }
@@ -139,7 +139,7 @@ TEST_F(EngineCrypto, EachHookReplacesOnlyItsOwnOperation) {
 
 TEST(EngineCryptoHooks, InitHookOwnsTheContext) {
   TDataEngine engine;
-  engine.Hooks().CryptoInit = [](const void* key, std::int32_t keyLen, void*& outData, std::int32_t& outBytes) {
+  engine.Hooks().CryptoInit = [](const void *key, std::int32_t keyLen, void *&outData, std::int32_t &outBytes) {
     outData = std::malloc(static_cast<std::size_t>(keyLen));
     std::memcpy(outData, key, static_cast<std::size_t>(keyLen));
     outBytes = keyLen;
@@ -149,7 +149,7 @@ TEST(EngineCryptoHooks, InitHookOwnsTheContext) {
   EXPECT_EQ(context.Size, 4);
   EXPECT_EQ(std::memcmp(context.Data, key.data(), 4), 0);
   TCryptoContext borrowed{context.Data, 0};
-  FreeCryptoContext(borrowed);  // a borrowed copy frees nothing
+  FreeCryptoContext(borrowed); // a borrowed copy frees nothing
   EXPECT_EQ(std::memcmp(context.Data, key.data(), 4), 0);
   FreeCryptoContext(context);
   EXPECT_EQ(context.Data, nullptr);

@@ -15,12 +15,12 @@ protected:
     engine_->BuildLocaleList();
   }
   static void TearDownTestSuite() { delete engine_; }
-  static TDataEngine* engine_;
+  static TDataEngine *engine_;
 };
-TDataEngine* EngineLocales::engine_ = nullptr;
+TDataEngine *EngineLocales::engine_ = nullptr;
 
-const TDataLocale* FindLocale(const TDataEngine& engine, std::uint32_t id) {
-  for (const auto& locale : engine.Locales()) {
+const TDataLocale *FindLocale(const TDataEngine &engine, std::uint32_t id) {
+  for (const auto &locale : engine.Locales()) {
     if (locale->Id() == id) {
       return locale.get();
     }
@@ -29,7 +29,7 @@ const TDataLocale* FindLocale(const TDataEngine& engine, std::uint32_t id) {
 }
 
 TEST_F(EngineLocales, AnsiStandardFirstThenSortedByName) {
-  const auto& locales = engine_->Locales();
+  const auto &locales = engine_->Locales();
   ASSERT_GT(locales.size(), 10u);
   EXPECT_EQ(locales[0]->Id(), 0u);
   EXPECT_EQ(locales[0]->LanguageName(), "ANSI Standard");
@@ -41,7 +41,7 @@ TEST_F(EngineLocales, AnsiStandardFirstThenSortedByName) {
 
 TEST_F(EngineLocales, GermanPhoneBookFollowsGerman) {
   ASSERT_NE(FindLocale(*engine_, 0x0407), nullptr);
-  const TDataLocale* phoneBook = FindLocale(*engine_, 0x10407);
+  const TDataLocale *phoneBook = FindLocale(*engine_, 0x10407);
   ASSERT_NE(phoneBook, nullptr);
   EXPECT_EQ(phoneBook->LanguageName(), "German (German Phone Book)");
   EXPECT_EQ(phoneBook->AbbreviatedName(), "DEP");
@@ -69,7 +69,7 @@ TEST_F(EngineLocales, AnsiOrderTableIsTheIdentityAndStandsInForUnknownIds) {
 }
 
 TEST_F(EngineLocales, LocaleOrderTableIsAPermutationInLocaleOrder) {
-  const TOrderTable& table = engine_->GetLocaleOrderTable(0x0409);
+  const TOrderTable &table = engine_->GetLocaleOrderTable(0x0409);
   for (int i = 0; i < 31; ++i) {
     EXPECT_EQ(table[i], i);
   }
@@ -89,16 +89,15 @@ TEST_F(EngineLocales, LocaleOrderTableIsAPermutationInLocaleOrder) {
 
 TEST(LocaleText, AnsiComparesBytesAndUpperCasesByCodePage) {
   struct TCase {
-    const char* A;
-    const char* B;
+    const char *A;
+    const char *B;
     bool IgnoreCase;
     int Sign;
   } cases[] = {
-      {"abc", "abd", false, -1}, {"Z", "a", false, -1},   {"a", "Z", true, -1},
-      {"abc", "ABC", true, 0},   {"abc", "ABC", false, 1}, {"ab", "abc", false, -1},
-      {"\xE9", "\xC9", true, 0},  {"\xFF", "a", false, 1},
+      {"abc", "abd", false, -1}, {"Z", "a", false, -1},    {"a", "Z", true, -1},      {"abc", "ABC", true, 0},
+      {"abc", "ABC", false, 1},  {"ab", "abc", false, -1}, {"\xE9", "\xC9", true, 0}, {"\xFF", "a", false, 1},
   };
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     const int result = CompareLocaleText(0, c.A, c.B, c.IgnoreCase);
     EXPECT_EQ((result > 0) - (result < 0), c.Sign) << c.A << " vs " << c.B;
   }

@@ -9,21 +9,21 @@ namespace {
 
 TEST(EngineSettings, FreshEngineHasTheDefaults) {
   TDataEngine engine;
-  const TEngineSettings& s = engine.Settings();
+  const TEngineSettings &s = engine.Settings();
   EXPECT_FALSE(engine.Active());
   EXPECT_EQ(engine.EngineSignature(), "NEXORA_SIG");
   EXPECT_TRUE(SameDigest(engine.SignatureDigest(), DigestText("NEXORA_SIG")));
   EXPECT_FALSE(s.LargeFileSupport);
   EXPECT_EQ(s.LockFileName, "nexora.lck");
-  const std::pair<const std::string*, const char*> extensions[] = {
-      {&s.TableDataExtension, ".dat"},         {&s.TableIndexExtension, ".idx"},
-      {&s.TableBlobExtension, ".blb"},         {&s.TableDataBackupExtension, ".dbk"},
-      {&s.TableIndexBackupExtension, ".ibk"},  {&s.TableBlobBackupExtension, ".bbk"},
-      {&s.TableDataUpgradeExtension, ".dup"},  {&s.TableIndexUpgradeExtension, ".iup"},
-      {&s.TableBlobUpgradeExtension, ".bup"},  {&s.TableDataTempExtension, ".dat"},
-      {&s.TableIndexTempExtension, ".idx"},    {&s.TableBlobTempExtension, ".blb"},
+  const std::pair<const std::string *, const char *> extensions[] = {
+      {&s.TableDataExtension, ".dat"},        {&s.TableIndexExtension, ".idx"},
+      {&s.TableBlobExtension, ".blb"},        {&s.TableDataBackupExtension, ".dbk"},
+      {&s.TableIndexBackupExtension, ".ibk"}, {&s.TableBlobBackupExtension, ".bbk"},
+      {&s.TableDataUpgradeExtension, ".dup"}, {&s.TableIndexUpgradeExtension, ".iup"},
+      {&s.TableBlobUpgradeExtension, ".bup"}, {&s.TableDataTempExtension, ".dat"},
+      {&s.TableIndexTempExtension, ".idx"},   {&s.TableBlobTempExtension, ".blb"},
   };
-  for (const auto& [value, expected] : extensions) {
+  for (const auto &[value, expected] : extensions) {
     EXPECT_EQ(*value, expected);
   }
   EXPECT_FALSE(s.CreateTempTablesInDatabase);
@@ -64,13 +64,13 @@ struct TLimitsCase {
 class EngineLimits : public ::testing::TestWithParam<TLimitsCase> {};
 
 TEST_P(EngineLimits, StartFixesLimitsAndLockSpace) {
-  const TLimitsCase& c = GetParam();
+  const TLimitsCase &c = GetParam();
   TDataEngine engine;
   engine.Settings().LargeFileSupport = c.LargeFileSupport;
   engine.Start("other.lck");
   EXPECT_TRUE(engine.Active());
   EXPECT_EQ(engine.Settings().LockFileName, "other.lck");
-  const TEngineLimits& l = engine.Limits();
+  const TEngineLimits &l = engine.Limits();
   EXPECT_EQ(l.MaxTableFileSize, c.MaxTableFileSize);
   EXPECT_EQ(l.MaxRecordCount, c.MaxRecordCount);
   EXPECT_EQ(l.LockTop, c.LockTop);
@@ -115,10 +115,9 @@ TEST(EngineRandom, StaysInRangeAndVaries) {
 }
 
 TEST(TableVersions, OldVersionsAndNames) {
-  const std::pair<std::uint8_t, const char*> names[] = {{0, "1.00"}, {1, "1.02"}, {2, "1.04"}, {3, "1.08"},
-                                                        {4, "2.00"}, {5, "3.00"}, {6, "4.00"}, {7, ""},
-                                                        {255, ""}};
-  for (const auto& [version, name] : names) {
+  const std::pair<std::uint8_t, const char *> names[] = {
+      {0, "1.00"}, {1, "1.02"}, {2, "1.04"}, {3, "1.08"}, {4, "2.00"}, {5, "3.00"}, {6, "4.00"}, {7, ""}, {255, ""}};
+  for (const auto &[version, name] : names) {
     EXPECT_EQ(TDataEngine::TableVersionName(version), name) << int(version);
   }
   EXPECT_TRUE(TDataEngine::IsOldTableVersion(0));
@@ -131,18 +130,18 @@ TEST(EngineHooks, TextIndexFiltersDefaultToUnchangedAndAccepted) {
   TDataEngine engine;
   EXPECT_EQ(engine.FilterTextIndex("t", "f", "Some Text"), "Some Text");
   EXPECT_TRUE(engine.FilterTextIndexToken("t", "f", "word"));
-  engine.Hooks().TextIndexFilter = [](const std::string& table, const std::string& field, std::string& text) {
+  engine.Hooks().TextIndexFilter = [](const std::string &table, const std::string &field, std::string &text) {
     text = table + "." + field + ":" + text;
   };
-  engine.Hooks().TextIndexTokenFilter = [](const std::string&, const std::string&, const std::string& token,
-                                           bool& include) { include = token != "the"; };
+  engine.Hooks().TextIndexTokenFilter = [](const std::string &, const std::string &, const std::string &token,
+                                           bool &include) { include = token != "the"; };
   EXPECT_EQ(engine.FilterTextIndex("t", "f", "x"), "t.f:x");
   EXPECT_FALSE(engine.FilterTextIndexToken("t", "f", "the"));
   EXPECT_TRUE(engine.FilterTextIndexToken("t", "f", "cat"));
 }
 
 TEST(EngineAccessor, OneEngineWithItsLocales) {
-  TDataEngine& engine = DataEngine();
+  TDataEngine &engine = DataEngine();
   EXPECT_EQ(&engine, &DataEngine());
   ASSERT_FALSE(engine.Locales().empty());
   EXPECT_EQ(engine.Locales().front()->LanguageName(), "ANSI Standard");

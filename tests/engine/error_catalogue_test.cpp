@@ -10,8 +10,8 @@ namespace {
 
 struct TExpectedEntry {
   TErrorCode Code;
-  const char* Constant;
-  const char* Message;  // nullptr: no message of its own
+  const char *Constant;
+  const char *Message; // nullptr: no message of its own
 };
 
 // Written from the published catalogue, line by line.
@@ -19,7 +19,8 @@ const TExpectedEntry Expected[] = {
     {0, "NEXORA_NONE", nullptr},
     {8705, "NEXORA_BOF", "Beginning of table '%s' unexpectedly encountered"},
     {8706, "NEXORA_EOF", "End of table '%s' unexpectedly encountered"},
-    {8708, "NEXORA_KEYORRECDELETED", "Record has been changed or deleted by another user, session, or table cursor in the table '%s'"},
+    {8708, "NEXORA_KEYORRECDELETED",
+     "Record has been changed or deleted by another user, session, or table cursor in the table '%s'"},
     {8709, "NEXORA_NOCURRREC", "No current record in the table '%s'"},
     {8710, "NEXORA_RECNOTFOUND", "Record not found in the table '%s'"},
     {8711, "NEXORA_ENDOFBLOB", "End of BLOB field in the table '%s' reached prematurely"},
@@ -33,7 +34,9 @@ const TExpectedEntry Expected[] = {
     {9479, "NEXORA_TABLEFULL", "The table '%s' is full and cannot contain any more data"},
     {9480, "NEXORA_DATABASEFULL", "The database '%s' is full and cannot contain any more tables"},
     {9482, "NEXORA_INTERNALLIMIT", "Too many filters defined for the table '%s'"},
-    {9487, "NEXORA_INDEXLIMIT", "Maximum or minimum limits on the index page size, the number of indexes, or the number of fields in an index exceeded in the table '%s'"},
+    {9487, "NEXORA_INDEXLIMIT",
+     "Maximum or minimum limits on the index page size, the number of indexes, or the number of fields in an index "
+     "exceeded in the table '%s'"},
     {9492, "NEXORA_FLDLIMIT", "Maximum or minimum limits on number of fields exceeded in the table '%s'"},
     {9494, "NEXORA_OPENBLOBLIMIT", "Too many BLOBs opened in the table '%s'"},
     {9498, "NEXORA_BLOBLIMIT", "Too many BLOB fields or invalid BLOB block size specified for the table '%s'"},
@@ -42,10 +45,12 @@ const TExpectedEntry Expected[] = {
     {9731, "NEXORA_MAXVALERR", "The value for the field '%s' in the table '%s' is above the maximum allowable value"},
     {9732, "NEXORA_REQDERR", "A value must be provided for the field '%s' in the table '%s'"},
     {9985, "NEXORA_OUTOFRANGE", "Invalid field number or name '%s' specified for the table '%s'"},
-    {9993, "NEXORA_PRIMARYKEYREDEFINE", "A primary index is already defined for the table '%s' and cannot be added again"},
+    {9993, "NEXORA_PRIMARYKEYREDEFINE",
+     "A primary index is already defined for the table '%s' and cannot be added again"},
     {9998, "NEXORA_INVALIDBLOBOFFSET", "Invalid BLOB offset into the table '%s' specified"},
     {10000, "NEXORA_INVALIDFLDTYPE", "Invalid field definition specified for the field '%s' in the table '%s'"},
-    {10006, "NEXORA_INVALIDVCHKSTRUCT", "Invalid default expression or min/max constraint specified for the field '%s' in the table '%s'"},
+    {10006, "NEXORA_INVALIDVCHKSTRUCT",
+     "Invalid default expression or min/max constraint specified for the field '%s' in the table '%s'"},
     {10010, "NEXORA_INDEXNAMEREQUIRED", "The secondary index name is missing or not specified for the table '%s'"},
     {10015, "NEXORA_INVALIDPASSWORD", "Password provided for the table '%s' is invalid"},
     {10022, "NEXORA_INVALIDINDEXNAME", "Invalid secondary index name '%s' specified for the table '%s'"},
@@ -84,17 +89,27 @@ const TExpectedEntry Expected[] = {
     {11047, "NEXORA_OSUNKNOWN", "An unknown operating system error %u occurred with the table or backup file '%s'"},
     {11276, "NEXORA_REMOTECOMMLOST", "The connection to the database server at '%s' has been lost"},
     {11277, "NEXORA_REMOTEENCRYPTREQ", "The database server at '%s' requires an encrypted connection"},
-    {11279, "NEXORA_REMOTEUNKNOWN", "An unknown error ('%s') occurred with the connection to the database server at '%s', please check the server log"},
+    {11279, "NEXORA_REMOTEUNKNOWN",
+     "An unknown error ('%s') occurred with the connection to the database server at '%s', please check the server "
+     "log"},
     {11280, "NEXORA_REMOTECONNECT", "A connection to the database server at '%s' cannot be established"},
-    {11281, "NEXORA_REMOTENOLOGIN", "A connection to the database server at '%s' cannot be established, the server is not accepting new logins"},
-    {11282, "NEXORA_REMOTEMAXCONNECT", "A connection to the database server at '%s' cannot be established, the maximum number of server or user connections has been reached"},
-    {11283, "NEXORA_REMOTEADDRESSBLOCK", "A connection to the database server at '%s' cannot be established, the client address is blocked"},
+    {11281, "NEXORA_REMOTENOLOGIN",
+     "A connection to the database server at '%s' cannot be established, the server is not accepting new logins"},
+    {11282, "NEXORA_REMOTEMAXCONNECT",
+     "A connection to the database server at '%s' cannot be established, the maximum number of server or user "
+     "connections has been reached"},
+    {11283, "NEXORA_REMOTEADDRESSBLOCK",
+     "A connection to the database server at '%s' cannot be established, the client address is blocked"},
     {11284, "NEXORA_REMOTECALLBACK", nullptr},
     {11285, "NEXORA_REMOTECALLBACKERR", "A server callback error occurred for the database server at '%s'"},
-    {11286, "NEXORA_REMOTEVERSION", "A call to the database server at '%s' failed, the client engine version does not match the server"},
-    {11287, "NEXORA_REMOTEINVLOGIN", "A connection to the database server at '%s' cannot be established, the login information provided is invalid"},
-    {11288, "NEXORA_REMOTENOTAUTH", "The user '%s' is not authorized to perform this operation with the database '%s' on the database server at '%s'"},
-    {11289, "NEXORA_REMOTENOTADMIN", "The user '%s' is not authorized to perform administration functions on the database server at '%s'"},
+    {11286, "NEXORA_REMOTEVERSION",
+     "A call to the database server at '%s' failed, the client engine version does not match the server"},
+    {11287, "NEXORA_REMOTEINVLOGIN",
+     "A connection to the database server at '%s' cannot be established, the login information provided is invalid"},
+    {11288, "NEXORA_REMOTENOTAUTH",
+     "The user '%s' is not authorized to perform this operation with the database '%s' on the database server at '%s'"},
+    {11289, "NEXORA_REMOTENOTADMIN",
+     "The user '%s' is not authorized to perform administration functions on the database server at '%s'"},
     {11290, "NEXORA_REMOTEINVUSER", "The user name is either invalid or blank"},
     {11291, "NEXORA_REMOTENOUSER", "The user '%s' does not exist on the database server at '%s'"},
     {11292, "NEXORA_REMOTEDUPUSER", "The user '%s' already exists on the database server at '%s'"},
@@ -102,8 +117,10 @@ const TExpectedEntry Expected[] = {
     {11294, "NEXORA_REMOTENODB", "The database '%s' does not exist on the database server at '%s'"},
     {11295, "NEXORA_REMOTEDUPDB", "The database '%s' already exists on the database server at '%s'"},
     {11296, "NEXORA_REMOTEINVDBUSER", "The database user name is either invalid or blank"},
-    {11297, "NEXORA_REMOTENODBUSER", "The database user '%s' does not exist for the database '%s' on the database server at '%s'"},
-    {11298, "NEXORA_REMOTEDUPDBUSER", "The database user '%s' already exists for the database '%s' on the database server at '%s'"},
+    {11297, "NEXORA_REMOTENODBUSER",
+     "The database user '%s' does not exist for the database '%s' on the database server at '%s'"},
+    {11298, "NEXORA_REMOTEDUPDBUSER",
+     "The database user '%s' already exists for the database '%s' on the database server at '%s'"},
     {11299, "", "The procedure name is either invalid or blank"},
     {11300, "", "The procedure '%s' does not exist on the database server at '%s'"},
     {11301, "", "The procedure '%s' already exists on the database server at '%s'"},
@@ -131,9 +148,9 @@ const TExpectedEntry Expected[] = {
 };
 
 TEST(ErrorCatalogue, EveryCodeHasItsConstantAndMessage) {
-  for (const TExpectedEntry& expected : Expected) {
+  for (const TExpectedEntry &expected : Expected) {
     SCOPED_TRACE(expected.Code);
-    const TErrorCatalogueEntry* entry = FindErrorEntry(expected.Code);
+    const TErrorCatalogueEntry *entry = FindErrorEntry(expected.Code);
     ASSERT_NE(entry, nullptr);
     EXPECT_STREQ(entry->Constant, expected.Constant);
     if (expected.Message == nullptr) {
@@ -147,22 +164,22 @@ TEST(ErrorCatalogue, EveryCodeHasItsConstantAndMessage) {
 
 TEST(ErrorCatalogue, HoldsNoCodeBeyondThePublishedOnes) {
   std::set<TErrorCode> published;
-  for (const TExpectedEntry& expected : Expected) {
+  for (const TExpectedEntry &expected : Expected) {
     published.insert(expected.Code);
   }
-  for (const TErrorCatalogueEntry& entry : ErrorCatalogue()) {
+  for (const TErrorCatalogueEntry &entry : ErrorCatalogue()) {
     EXPECT_TRUE(published.count(entry.Code)) << entry.Code;
   }
   EXPECT_EQ(published.size(), ErrorCatalogue().size());
 }
 
 TEST(ErrorCatalogue, EachPlaceholderHasOneFillField) {
-  for (const TErrorCatalogueEntry& entry : ErrorCatalogue()) {
+  for (const TErrorCatalogueEntry &entry : ErrorCatalogue()) {
     if (entry.Message == nullptr) {
       continue;
     }
     std::size_t placeholders = 0;
-    for (const char* p = entry.Message; *p != '\0'; ++p) {
+    for (const char *p = entry.Message; *p != '\0'; ++p) {
       if (p[0] == '%' && (p[1] == 's' || p[1] == 'u')) {
         ++placeholders;
       }
@@ -174,14 +191,14 @@ TEST(ErrorCatalogue, EachPlaceholderHasOneFillField) {
 TEST(ErrorCatalogue, ConstantNamesOfCodesWithoutThem) {
   struct TCase {
     TErrorCode Code;
-    const char* Constant;
+    const char *Constant;
   } cases[] = {
-      {9999, ""},                          // not in the catalogue
-      {11300, ""},                         // a message but no constant
-      {11284, "NEXORA_REMOTECALLBACK"},    // a constant but no message
+      {9999, ""},                       // not in the catalogue
+      {11300, ""},                      // a message but no constant
+      {11284, "NEXORA_REMOTECALLBACK"}, // a constant but no message
       {0, "NEXORA_NONE"},
   };
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     EXPECT_EQ(ErrorConstantName(c.Code), c.Constant) << c.Code;
   }
 }
@@ -209,7 +226,7 @@ TEST(ErrorCatalogue, PlaceholdersFillInTheirListedOrder) {
                               .Column = 14};
   struct TCase {
     TErrorCode Code;
-    const char* Text;
+    const char *Text;
   } cases[] = {
       {10023, "Invalid field number 'Total' specified in the index 'ByDate' for the table 'orders'"},
       {10051, "Filter error for the table 'orders' - unexpected token at line 3, column 14"},
@@ -221,7 +238,7 @@ TEST(ErrorCatalogue, PlaceholdersFillInTheirListedOrder) {
       {11306, "The event 'Purge' does not exist on the database server at '10.0.0.1'"},
       {11016, "There is insufficient operating system memory available for the current operation"},
   };
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     EXPECT_EQ(FormatErrorMessage(c.Code, context), c.Text) << c.Code;
   }
 }

@@ -21,10 +21,10 @@ public:
     }
   }
   ~TPosixCopyStream() override { ::close(fd_); }
-  TPosixCopyStream(const TPosixCopyStream&) = delete;
-  TPosixCopyStream& operator=(const TPosixCopyStream&) = delete;
+  TPosixCopyStream(const TPosixCopyStream &) = delete;
+  TPosixCopyStream &operator=(const TPosixCopyStream &) = delete;
 
-  std::int32_t Read(void* buffer, std::int32_t count) override {
+  std::int32_t Read(void *buffer, std::int32_t count) override {
     const ssize_t read = ::pread(fd_, buffer, static_cast<std::size_t>(count), position_);
     if (read < 0) {
       throw std::runtime_error("read failed");
@@ -32,7 +32,7 @@ public:
     position_ += read;
     return static_cast<std::int32_t>(read);
   }
-  void Write(const void* buffer, std::int32_t count) override {
+  void Write(const void *buffer, std::int32_t count) override {
     if (::pwrite(fd_, buffer, static_cast<std::size_t>(count), position_) != count) {
       throw std::runtime_error("write failed");
     }

@@ -12,11 +12,10 @@ namespace nexora {
 namespace {
 
 // Runs the raise and hands back the exception it threw.
-template <typename Raise>
-ENEXORAEngineError Caught(Raise raise) {
+template <typename Raise> ENEXORAEngineError Caught(Raise raise) {
   try {
     raise();
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     return error;
   }
   ADD_FAILURE() << "nothing was raised";
@@ -29,7 +28,8 @@ protected:
 };
 
 TEST_F(RaiseErrorTest, MessageNamesCodeAndFilledCatalogueText) {
-  const auto error = Caught([&] { engine_.RaiseError(NEXORA_KEYVIOL, {.TableName = "customer", .IndexName = "ByName"}); });
+  const auto error =
+      Caught([&] { engine_.RaiseError(NEXORA_KEYVIOL, {.TableName = "customer", .IndexName = "ByName"}); });
   EXPECT_EQ(error.ErrorCode(), 9729);
   EXPECT_STREQ(error.what(),
                "NEXORA Engine Error # 9729 Duplicate key found in the index 'ByName' of the table 'customer'");
@@ -45,9 +45,17 @@ TEST_F(RaiseErrorTest, UnknownCodeStillRaisesWithTheFallbackText) {
 }
 
 TEST_F(RaiseErrorTest, EveryNameAndNumberIsCopiedIntoTheException) {
-  const TErrorNames names{.ServerAddress = "a", .UserName = "b", .DatabaseName = "c", .TableName = "d",
-                          .FieldName = "e", .IndexName = "f", .Detail = "g", .ProcedureName = "h",
-                          .EventName = "i", .Line = 7, .Column = -2};
+  const TErrorNames names{.ServerAddress = "a",
+                          .UserName = "b",
+                          .DatabaseName = "c",
+                          .TableName = "d",
+                          .FieldName = "e",
+                          .IndexName = "f",
+                          .Detail = "g",
+                          .ProcedureName = "h",
+                          .EventName = "i",
+                          .Line = 7,
+                          .Column = -2};
   const auto error = Caught([&] { engine_.RaiseError(NEXORA_SQLPARSE, names); });
   EXPECT_EQ(error.ServerAddress(), "a");
   EXPECT_EQ(error.UserName(), "b");
@@ -92,8 +100,7 @@ TEST_F(RaiseErrorTest, UnmappedSystemErrorNamesItsNumber) {
   EXPECT_EQ(error.OSErrorCode(), 11047);
   EXPECT_EQ(error.OSErrorNumber(), ENOSPC);
   EXPECT_EQ(std::string(error.what()), "NEXORA Engine Error # 11047 An unknown operating system error " +
-                                           std::to_string(ENOSPC) +
-                                           " occurred with the table or backup file 'orders'");
+                                           std::to_string(ENOSPC) + " occurred with the table or backup file 'orders'");
 }
 
 TEST_F(RaiseErrorTest, SocketErrorIsCarriedOnceThenCleared) {
@@ -113,7 +120,7 @@ TEST(OSErrorMap, MapsSystemErrorNumbersToEngineCodes) {
       {EAGAIN, 11013}, {EBADF, 11014},   {ENOMEM, 11016}, {ENODEV, 11023},  {ENXIO, 11023},
       {EXDEV, 11025},  {ENOSPC, 11047},  {EIO, 11047},    {EINVAL, 11047},  {1117, 11047},
   };
-  for (const TCase& c : cases) {
+  for (const TCase &c : cases) {
     EXPECT_EQ(MapOSError(c.ErrorNumber), c.Code) << c.ErrorNumber;
   }
 }
@@ -122,9 +129,9 @@ TEST(ErrorCodeOf, EngineErrorsGiveTheirCodeAnythingElse11047) {
   TDataEngine engine;
   try {
     engine.RaiseError(NEXORA_NOCURRREC, {.TableName = "t"});
-  } catch (const std::exception& error) {
+  } catch (const std::exception &error) {
     EXPECT_EQ(ErrorCodeOf(error), NEXORA_NOCURRREC);
-    EXPECT_NE(dynamic_cast<const EDatabaseError*>(&error), nullptr);
+    EXPECT_NE(dynamic_cast<const EDatabaseError *>(&error), nullptr);
   }
   EXPECT_EQ(ErrorCodeOf(std::runtime_error("plain")), NEXORA_OSUNKNOWN);
   EXPECT_EQ(ErrorCodeOf(EDatabaseError("framework")), NEXORA_OSUNKNOWN);
@@ -134,12 +141,12 @@ TEST(ErrorCodeOf, EngineErrorsGiveTheirCodeAnythingElse11047) {
 TEST(RaiseErrorThreads, EachExceptionCarriesTheNamesOfItsOwnRaise) {
   TDataEngine engine;
   constexpr int Rounds = 2000;
-  auto raiser = [&](const std::string& table, int& mismatches) {
+  auto raiser = [&](const std::string &table, int &mismatches) {
     for (int i = 0; i < Rounds; ++i) {
       const std::string field = table + std::to_string(i);
       try {
         engine.RaiseError(NEXORA_REQDERR, {.TableName = table, .FieldName = field});
-      } catch (const ENEXORAEngineError& error) {
+      } catch (const ENEXORAEngineError &error) {
         const std::string expected = "NEXORA Engine Error # 9732 A value must be provided for the field '" + field +
                                      "' in the table '" + table + "'";
         if (error.TableName() != table || error.FieldName() != field || error.what() != expected) {

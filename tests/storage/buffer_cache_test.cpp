@@ -18,10 +18,10 @@ constexpr std::int32_t BufferSize = 100;
 // The byte every position of buffer n holds in the fixture's file.
 std::uint8_t Fill(std::int32_t n) { return static_cast<std::uint8_t>(n * 3 + 1); }
 
-TErrorCode CodeOf(const std::function<void()>& action) {
+TErrorCode CodeOf(const std::function<void()> &action) {
   try {
     action();
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     return error.ErrorCode();
   }
   return NEXORA_NONE;
@@ -42,8 +42,8 @@ protected:
     for (std::int32_t n = 1; n <= Count; ++n) {
       std::fill_n(bytes.begin() + TTestBufferFile::HeaderSize + (n - 1) * BufferSize, BufferSize, Fill(n));
     }
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     file_ = std::make_unique<TTestBufferFile>(engine_, path_, owner_, BufferSize);
     file_->OpenFile();
     file_->ReadHeader();
@@ -62,7 +62,7 @@ protected:
     file_->ResetCache();
   }
 
-  TBuffer* Get(std::int32_t n, TReadDirection direction = TReadDirection::None) {
+  TBuffer *Get(std::int32_t n, TReadDirection direction = TReadDirection::None) {
     return file_->GetBuffer(nullptr, 0, n, direction != TReadDirection::None, direction);
   }
 
@@ -90,12 +90,12 @@ protected:
 
 TEST_F(BufferCache, HitsComeFromTheCacheWithoutReading) {
   Limit(8);
-  TBuffer* first = Get(5);
+  TBuffer *first = Get(5);
   EXPECT_EQ(first->Number(), 5);
   EXPECT_EQ(first->Data()[0], Fill(5));
   EXPECT_EQ(first->PinCount(), 1);
   file_->ReleaseBuffer(first);
-  file_->ReleaseBuffer(first);  // never below 0
+  file_->ReleaseBuffer(first); // never below 0
   EXPECT_EQ(first->PinCount(), 0);
   EXPECT_FALSE(TouchReads(5));
   EXPECT_EQ(file_->Statistics().ReadTransfers, 1);
@@ -109,7 +109,7 @@ TEST_F(BufferCache, BufferZeroIsCorruption) {
 
 TEST_F(BufferCache, OnePastTheEndIsCreatedWithoutReading) {
   Limit(8);
-  TBuffer* appended = Get(Count + 1);
+  TBuffer *appended = Get(Count + 1);
   EXPECT_EQ(appended->Number(), Count + 1);
   EXPECT_EQ(appended->Data()[0], 0);
   EXPECT_EQ(file_->GetBufferCount(), Count + 1);
@@ -130,9 +130,9 @@ TEST_F(BufferCache, TwoPastTheEndReadsPastTheFile) {
 TEST_F(BufferCache, CapacityGrowsWhenEveryBufferIsPinned) {
   Limit(2);
   file_->growthStep = 3;
-  TBuffer* a = Get(1);
-  TBuffer* b = Get(2);
-  TBuffer* c = Get(3);
+  TBuffer *a = Get(1);
+  TBuffer *b = Get(2);
+  TBuffer *c = Get(3);
   EXPECT_EQ(c->Data()[0], Fill(3));
   EXPECT_EQ(file_->Capacity(), 5);
   EXPECT_EQ(a->Data()[0], Fill(1));
@@ -144,19 +144,19 @@ TEST_F(BufferCache, EvictsTheLeastRecentlyUsedCleanBuffer) {
   for (std::int32_t n : {1, 2, 3}) {
     ASSERT_TRUE(TouchReads(n));
   }
-  EXPECT_FALSE(TouchReads(1));  // 1 becomes the most recent; 2 is now the oldest
-  EXPECT_TRUE(TouchReads(4));   // evicts 2
+  EXPECT_FALSE(TouchReads(1)); // 1 becomes the most recent; 2 is now the oldest
+  EXPECT_TRUE(TouchReads(4));  // evicts 2
   EXPECT_EQ(file_->CachedCount(), 3);
   EXPECT_FALSE(TouchReads(1));
   EXPECT_FALSE(TouchReads(3));
-  EXPECT_TRUE(TouchReads(2));   // evicts 4, the oldest now
+  EXPECT_TRUE(TouchReads(2)); // evicts 4, the oldest now
   EXPECT_FALSE(TouchReads(1));
 }
 
 TEST_F(BufferCache, DirtyBuffersAreFlushedBeforeEvictionOutsideTransactions) {
   Limit(2);
   for (std::int32_t n : {1, 2}) {
-    TBuffer* buffer = Get(n);
+    TBuffer *buffer = Get(n);
     buffer->Data()[0] = 0xEE;
     buffer->MarkDirty();
     file_->ReleaseBuffer(buffer);
@@ -169,10 +169,10 @@ TEST_F(BufferCache, DirtyBuffersAreFlushedBeforeEvictionOutsideTransactions) {
 
   // Inside a transaction nothing is written here: the capacity grows instead.
   owner_.inTransaction = true;
-  TBuffer* dirty = Get(3);
+  TBuffer *dirty = Get(3);
   dirty->MarkDirty();
   file_->ReleaseBuffer(dirty);
-  TBuffer* other = Get(4);
+  TBuffer *other = Get(4);
   other->MarkDirty();
   file_->ReleaseBuffer(other);
   file_->ReleaseBuffer(Get(5));
@@ -183,7 +183,7 @@ TEST_F(BufferCache, DirtyBuffersAreFlushedBeforeEvictionOutsideTransactions) {
 TEST_F(BufferCache, DirtyRunsAreWrittenOneTransferEach) {
   Limit(16);
   for (std::int32_t n : {5, 6, 7, 9}) {
-    TBuffer* buffer = Get(n);
+    TBuffer *buffer = Get(n);
     std::fill_n(buffer->Data(), BufferSize, static_cast<std::uint8_t>(0xA0 + n));
     buffer->MarkDirty();
     file_->ReleaseBuffer(buffer);
@@ -201,7 +201,7 @@ TEST_F(BufferCache, DirtyRunsAreWrittenOneTransferEach) {
 
 TEST_F(BufferCache, PinnedDirtyBufferAtAPlainFlushIsCorruption) {
   Limit(8);
-  TBuffer* buffer = Get(3);
+  TBuffer *buffer = Get(3);
   buffer->MarkDirty();
   EXPECT_EQ(CodeOf([&] { file_->FlushBuffers(false); }), NEXORA_FILECORRUPT);
   EXPECT_FALSE(file_->FlushBuffers(true)) << "an evicting flush skips it";
@@ -209,7 +209,7 @@ TEST_F(BufferCache, PinnedDirtyBufferAtAPlainFlushIsCorruption) {
 
 TEST_F(BufferCache, BackwardReadBringsTheRunEndingAtTheBufferInOneTransfer) {
   Limit(16, 4);
-  TBuffer* buffer = Get(10, TReadDirection::Backward);
+  TBuffer *buffer = Get(10, TReadDirection::Backward);
   EXPECT_EQ(buffer->Data()[0], Fill(10));
   EXPECT_EQ(file_->Statistics().ReadTransfers, 1);
   EXPECT_EQ(file_->Statistics().Reads, 4);
@@ -232,7 +232,7 @@ TEST_F(BufferCache, ReadAheadStopsAtTheEnds) {
 TEST_F(BufferCache, ReadRunRefreshesCleanBuffersAndKeepsDirtyOnes) {
   Limit(16, 4);
   file_->ReleaseBuffer(Get(3));
-  TBuffer* dirty = Get(4);
+  TBuffer *dirty = Get(4);
   dirty->Data()[0] = 0x44;
   dirty->MarkDirty();
   file_->ReleaseBuffer(dirty);
@@ -254,9 +254,9 @@ TEST_F(BufferCache, ChangedTableReturnsNoBufferOnAMiss) {
   Limit(8);
   file_->ReleaseBuffer(Get(1));
   owner_.tableChanged = true;
-  TDataCursor* cursor = reinterpret_cast<TDataCursor*>(&owner_);  // any cursor: only its identity is passed on
+  TDataCursor *cursor = reinterpret_cast<TDataCursor *>(&owner_); // any cursor: only its identity is passed on
   EXPECT_EQ(file_->GetBuffer(cursor, 0, 2, false, TReadDirection::None), nullptr);
-  TBuffer* hit = file_->GetBuffer(cursor, 0, 1, false, TReadDirection::None);
+  TBuffer *hit = file_->GetBuffer(cursor, 0, 1, false, TReadDirection::None);
   EXPECT_NE(hit, nullptr) << "hits need no check";
   file_->ReleaseBuffer(hit);
   owner_.strictChangeDetection = true;
@@ -265,7 +265,7 @@ TEST_F(BufferCache, ChangedTableReturnsNoBufferOnAMiss) {
 
 TEST_F(BufferCache, FailedWriteRaises9218AndKeepsTheBufferDirty) {
   Limit(8);
-  TBuffer* buffer = Get(2);
+  TBuffer *buffer = Get(2);
   buffer->Data()[0] = 0x99;
   buffer->MarkDirty();
   file_->ReleaseBuffer(buffer);
@@ -281,8 +281,8 @@ TEST_F(BufferCache, AcceptedShortReadKeepsOnlyTheBuffersReceived) {
   Limit(16, 8);
   owner_.exclusive = true;
   owner_.written = true;
-  file_->SetBufferCount(Count + 5);  // five buffers appended in the cache are not in the file yet
-  TBuffer* last = Get(Count - 2, TReadDirection::Forward);
+  file_->SetBufferCount(Count + 5); // five buffers appended in the cache are not in the file yet
+  TBuffer *last = Get(Count - 2, TReadDirection::Forward);
   EXPECT_EQ(last->Data()[0], Fill(Count - 2));
   file_->ReleaseBuffer(last);
   EXPECT_EQ(file_->CachedCount(), 3);
@@ -298,7 +298,7 @@ TEST_F(BufferCache, FailedReadLeavesTheCacheAsItWas) {
   EXPECT_EQ(CodeOf([&] { Get(8, TReadDirection::Forward); }), NEXORA_READERR);
   EXPECT_EQ(file_->CachedCount(), 1);
   EXPECT_FALSE(TouchReads(1));
-  TBuffer* again = Get(8, TReadDirection::Forward);
+  TBuffer *again = Get(8, TReadDirection::Forward);
   EXPECT_EQ(again->Data()[0], Fill(8));
   EXPECT_EQ(file_->CachedCount(), 5);
 }
@@ -310,13 +310,13 @@ TEST_F(BufferCache, KindWithABufferHeaderLoadsThroughTheTransferArea) {
   headed.maxBuffers = 8;
   headed.readAhead = 4;
   headed.ResetCache();
-  TBuffer* buffer = headed.GetBuffer(nullptr, 0, 6, true, TReadDirection::Backward);
+  TBuffer *buffer = headed.GetBuffer(nullptr, 0, 6, true, TReadDirection::Backward);
   EXPECT_EQ(buffer->DataSize(), BufferSize - 10);
   EXPECT_EQ(buffer->Data()[0], Fill(6));
   headed.ReleaseBuffer(buffer);
   EXPECT_EQ(headed.Statistics().ReadTransfers, 1);
   for (std::int32_t n = 3; n <= 5; ++n) {
-    TBuffer* cached = headed.GetBuffer(nullptr, 0, n, false, TReadDirection::None);
+    TBuffer *cached = headed.GetBuffer(nullptr, 0, n, false, TReadDirection::None);
     EXPECT_EQ(cached->Data()[BufferSize - 11], Fill(n));
     headed.ReleaseBuffer(cached);
   }
@@ -326,12 +326,12 @@ TEST_F(BufferCache, KindWithABufferHeaderLoadsThroughTheTransferArea) {
 TEST_F(BufferCache, TrimEvictsDownToTheLimit) {
   Limit(4);
   file_->growthStep = 4;
-  std::vector<TBuffer*> pinned;
+  std::vector<TBuffer *> pinned;
   for (std::int32_t n = 1; n <= 6; ++n) {
     pinned.push_back(Get(n));
   }
   EXPECT_EQ(file_->Capacity(), 8);
-  for (TBuffer* buffer : pinned) {
+  for (TBuffer *buffer : pinned) {
     file_->ReleaseBuffer(buffer);
   }
   file_->TrimBuffers();
@@ -344,7 +344,7 @@ TEST_F(BufferCache, TrimEvictsDownToTheLimit) {
 TEST_F(BufferCache, FileFullAt9479) {
   Limit(8);
   engine_.Start("nexora.lck");
-  file_->SetBufferCount(40'000'000);  // 64 + 40,000,000 x 100 bytes is beyond 4,000,000,000
+  file_->SetBufferCount(40'000'000); // 64 + 40,000,000 x 100 bytes is beyond 4,000,000,000
   EXPECT_EQ(CodeOf([&] { Get(40'000'001); }), NEXORA_TABLEFULL);
   file_->SetBufferCount(39'999'998);
   file_->ReleaseBuffer(Get(39'999'999));
@@ -368,7 +368,7 @@ struct TLimitCase {
 class CacheLimitFormula : public ::testing::TestWithParam<TLimitCase> {};
 
 TEST_P(CacheLimitFormula, DividesTheByteLimitByBufferAndOverhead) {
-  const TLimitCase& c = GetParam();
+  const TLimitCase &c = GetParam();
   TDataEngine engine;
   engine.Settings().MaxTableDataBufferSize = c.SizeLimit;
   engine.Settings().MaxTableDataBufferCount = c.CountLimit;
@@ -378,10 +378,10 @@ TEST_P(CacheLimitFormula, DividesTheByteLimitByBufferAndOverhead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CacheLimitFormula,
-                         ::testing::Values(TLimitCase{176, 32768, 8192, 154},  // the defaults
-                                           TLimitCase{0, 32768, 8192, 8192},   // no payload: the count
-                                           TLimitCase{40000, 32768, 8192, 1},  // at least one
-                                           TLimitCase{4, 32768, 100, 100}));   // at most the count
+                         ::testing::Values(TLimitCase{176, 32768, 8192, 154}, // the defaults
+                                           TLimitCase{0, 32768, 8192, 8192},  // no payload: the count
+                                           TLimitCase{40000, 32768, 8192, 1}, // at least one
+                                           TLimitCase{4, 32768, 100, 100}));  // at most the count
 
 } // namespace
 } // namespace nexora

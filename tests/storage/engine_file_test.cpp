@@ -33,13 +33,13 @@ protected:
 class EngineFileKindTest : public EngineFileTest, public ::testing::WithParamInterface<bool> {
 protected:
   // A file of 100 bytes on disk or in memory.
-  void MakeHundredBytes(TEngineFile& file) {
+  void MakeHundredBytes(TEngineFile &file) {
     file.CreateFile();
     const TBytes bytes = testing::Filled(100, 0x5A);
     file.WriteBuffer(bytes.data(), 100);
     file.Seek(0, 0);
   }
-  std::string Name(const std::string& file) const { return GetParam() ? file : dir_.File(file); }
+  std::string Name(const std::string &file) const { return GetParam() ? file : dir_.File(file); }
 };
 
 TEST_P(EngineFileKindTest, ShortReadRaisesUnlessAllowed) {
@@ -50,7 +50,7 @@ TEST_P(EngineFileKindTest, ShortReadRaisesUnlessAllowed) {
   try {
     file.ReadBuffer(buffer.data(), 512, false);
     ADD_FAILURE() << "short read accepted";
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     EXPECT_EQ(error.ErrorCode(), NEXORA_READERR);
     EXPECT_EQ(error.TableName(), "orders");
     EXPECT_EQ(error.DatabaseName(), "/data");
@@ -66,7 +66,7 @@ TEST_P(EngineFileKindTest, ZeroByteWriteTruncatesAtThePosition) {
   EXPECT_EQ(file.Seek(0, 40), 40);
   file.WriteBuffer(nullptr, 0);
   EXPECT_EQ(file.GetFileSize(), 40);
-  EXPECT_EQ(file.Seek(1, 0), 40);  // GetFileSize kept the position
+  EXPECT_EQ(file.Seek(1, 0), 40); // GetFileSize kept the position
 }
 
 TEST_P(EngineFileKindTest, OpeningAMissingFileRaisesNotFound) {
@@ -100,7 +100,7 @@ TEST_P(EngineFileKindTest, RenameStoresTheNewNameAndDeleteRemovesTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndMemory, EngineFileKindTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Memory" : "Disk"; });
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Memory" : "Disk"; });
 
 TEST_F(EngineFileTest, MemoryFileWrittenPastTheFirstChunk) {
   TEngineFile file(engine_, "chunks.dat", true);
@@ -143,16 +143,16 @@ TEST_P(EngineFileFaultTest, FailedTransferRaisesWithTheMappedSystemError) {
   std::vector<std::uint8_t> buffer(64);
   try {
     if (GetParam().Call == TOSCall::Read) {
-      file.ReadBuffer(buffer.data(), 64, true);  // a failure is no short read
+      file.ReadBuffer(buffer.data(), 64, true); // a failure is no short read
     } else {
       file.WriteBuffer(bytes.data(), 64);
     }
     ADD_FAILURE() << "transfer succeeded";
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     EXPECT_EQ(error.ErrorCode(), GetParam().Raised);
     EXPECT_EQ(error.OSErrorCode(), GetParam().OSCode);
   }
-  EXPECT_EQ(file.Seek(1, 0), 0);  // the position did not move
+  EXPECT_EQ(file.Seek(1, 0), 0); // the position did not move
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, EngineFileFaultTest,
@@ -198,7 +198,7 @@ TEST_F(EngineFileTest, CompressedCopyBetweenEngineFilesRoundTrips) {
   {
     TEngineFileCopyStream from(copy);
     TEngineFileCopyStream to(restored);
-    EXPECT_EQ(from.Position(), copySize);  // the stream starts where the file stands
+    EXPECT_EQ(from.Position(), copySize); // the stream starts where the file stands
     from.Seek(0);
     engine_.DecompressCopy(from, to, 10, {});
   }

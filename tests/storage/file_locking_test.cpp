@@ -23,7 +23,7 @@ protected:
   void TearDown() override { ClearOSFaults(); }
 
   // Opens path_ through a new engine of the calling process: the result code (0 = open).
-  int OpenIn(TDataEngine& engine, bool exclusive, std::unique_ptr<TEngineFile>& file) const {
+  int OpenIn(TDataEngine &engine, bool exclusive, std::unique_ptr<TEngineFile> &file) const {
     file = std::make_unique<TEngineFile>(engine, path_, false);
     file->SetExclusive(exclusive);
     return RaisedCode([&] { file->OpenFile(); });
@@ -44,7 +44,7 @@ class CrossProcessOpenTest : public FileLockingTest, public ::testing::WithParam
 TEST_P(CrossProcessOpenTest, OpenIsRefusedWhileTheOtherProcessHoldsTheFile) {
   std::unique_ptr<TEngineFile> holder;
   ASSERT_EQ(OpenIn(engine_, GetParam().HolderExclusive, holder), 0);
-  TChildProcess child([&](TChildProcess&) {
+  TChildProcess child([&](TChildProcess &) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     return OpenIn(engine, GetParam().RequestExclusive, file) == NEXORA_OSEACCES ? 0 : 1;
@@ -52,7 +52,7 @@ TEST_P(CrossProcessOpenTest, OpenIsRefusedWhileTheOtherProcessHoldsTheFile) {
   EXPECT_EQ(child.Join(), 0);
 
   holder->CloseFile();
-  TChildProcess afterwards([&](TChildProcess&) {
+  TChildProcess afterwards([&](TChildProcess &) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     return OpenIn(engine, GetParam().RequestExclusive, file);
@@ -62,7 +62,7 @@ TEST_P(CrossProcessOpenTest, OpenIsRefusedWhileTheOtherProcessHoldsTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, CrossProcessOpenTest,
                          ::testing::Values(TOpenModes{true, false}, TOpenModes{true, true}, TOpenModes{false, true}),
-                         [](const ::testing::TestParamInfo<TOpenModes>& info) {
+                         [](const ::testing::TestParamInfo<TOpenModes> &info) {
                            return std::string(info.param.HolderExclusive ? "ExclusiveHolder" : "SharedHolder") +
                                   (info.param.RequestExclusive ? "ExclusiveRequest" : "SharedRequest");
                          });
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, CrossProcessOpenTest,
 TEST_F(FileLockingTest, SharedOpensInTwoProcessesCoexist) {
   std::unique_ptr<TEngineFile> holder;
   ASSERT_EQ(OpenIn(engine_, false, holder), 0);
-  TChildProcess child([&](TChildProcess&) {
+  TChildProcess child([&](TChildProcess &) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     return OpenIn(engine, false, file);
@@ -79,14 +79,14 @@ TEST_F(FileLockingTest, SharedOpensInTwoProcessesCoexist) {
 }
 
 TEST_F(FileLockingTest, ExclusiveRequestIsRefusedByASharedHolderInAnotherProcess) {
-  TChildProcess child([&](TChildProcess& parent) {
+  TChildProcess child([&](TChildProcess &parent) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     if (OpenIn(engine, false, file) != 0) {
       return 1;
     }
     parent.Signal();
-    parent.Wait();  // holds the file until the parent is done
+    parent.Wait(); // holds the file until the parent is done
     return 0;
   });
   ASSERT_TRUE(child.Wait());
@@ -98,7 +98,7 @@ TEST_F(FileLockingTest, ExclusiveRequestIsRefusedByASharedHolderInAnotherProcess
 }
 
 struct TLockRange {
-  const char* Name;
+  const char *Name;
   std::int64_t Offset;
   std::int64_t Length;
 };
@@ -121,14 +121,15 @@ TEST_P(CrossProcessRangeTest, RangeHeldByOneProcessIsRefusedToTheOtherUntilUnloc
   ASSERT_EQ(OpenIn(engine_, false, holder), 0);
   ASSERT_TRUE(holder->LockRegion(true, range.Length, range.Offset));
 
-  TChildProcess child([&](TChildProcess& parent) {
+  TChildProcess child([&](TChildProcess &parent) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     if (OpenIn(engine, false, file) != 0) {
       return 1;
     }
     // The last byte of the range alone conflicts too.
-    if (file->LockRegion(true, range.Length, range.Offset) || file->LockRegion(true, 1, range.Offset + (range.Length - 1))) {
+    if (file->LockRegion(true, range.Length, range.Offset) ||
+        file->LockRegion(true, 1, range.Offset + (range.Length - 1))) {
       return 2;
     }
     parent.Signal();
@@ -145,9 +146,9 @@ TEST_P(CrossProcessRangeTest, RangeHeldByOneProcessIsRefusedToTheOtherUntilUnloc
 }
 
 INSTANTIATE_TEST_SUITE_P(LockSpace, CrossProcessRangeTest, ::testing::ValuesIn(lockRanges),
-                         [](const ::testing::TestParamInfo<TLockRange>& info) {
+                         [](const ::testing::TestParamInfo<TLockRange> &info) {
                            std::string name = info.param.Name;
-                           for (char& c : name) {
+                           for (char &c : name) {
                              c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            }
                            return name;
@@ -162,7 +163,7 @@ TEST_F(FileLockingTest, RangeLocksExcludeOtherHandlesAndTheSameCallerInOneProces
 
   ASSERT_TRUE(first.LockRegion(true, 1, record1));
   EXPECT_FALSE(second.LockRegion(true, 1, record1));
-  EXPECT_FALSE(first.LockRegion(true, 1, record1));  // not re-entrant
+  EXPECT_FALSE(first.LockRegion(true, 1, record1)); // not re-entrant
   EXPECT_FALSE(second.LockRegion(true, 3, record1 - 2));
   EXPECT_TRUE(second.LockRegion(true, 1, record1 - 1));
 
@@ -205,7 +206,7 @@ TEST_F(FileLockingTest, ExclusiveRequestIsRefusedWhileAnotherOpenerInTheProcessH
 }
 
 TEST_F(FileLockingTest, CreateDoesNotTruncateAFileAnotherProcessHasOpen) {
-  TChildProcess child([&](TChildProcess& parent) {
+  TChildProcess child([&](TChildProcess &parent) {
     TDataEngine engine;
     std::unique_ptr<TEngineFile> file;
     if (OpenIn(engine, false, file) != 0) {

@@ -29,7 +29,7 @@ class FileRegistryTest : public ::testing::Test {
 protected:
   void TearDown() override { ClearOSFaults(); }
 
-  std::int32_t Open(const std::string& name, bool inMemory, std::shared_ptr<TBaseFile>& file) {
+  std::int32_t Open(const std::string &name, bool inMemory, std::shared_ptr<TBaseFile> &file) {
     bool readOnly = false;
     bool forced = false;
     return files_.OpenFile(name, inMemory, false, false, false, readOnly, forced, file);
@@ -37,7 +37,7 @@ protected:
 
   testing::TTempDir dir_;
   TDataEngine engine_;
-  TFileRegistry& files_ = FilesOf(engine_);
+  TFileRegistry &files_ = FilesOf(engine_);
 };
 
 TEST_F(FileRegistryTest, FilesOfInstallsOneRegistryInTheEngine) {
@@ -172,15 +172,16 @@ TEST_F(FileRegistryTest, FailedOpenLeavesNoEntryAndNoDescriptor) {
     int ErrorNumber;
     TErrorCode Expected;
   };
-  for (const TFault fault : {TFault{TOSCall::Open, EMFILE, NEXORA_OSEMFILE}, TFault{TOSCall::Open, ENFILE, NEXORA_OSEMFILE},
-                             TFault{TOSCall::Lock, EWOULDBLOCK, NEXORA_OSEACCES}, TFault{TOSCall::Open, EIO, NEXORA_OSUNKNOWN}}) {
+  for (const TFault fault :
+       {TFault{TOSCall::Open, EMFILE, NEXORA_OSEMFILE}, TFault{TOSCall::Open, ENFILE, NEXORA_OSEMFILE},
+        TFault{TOSCall::Lock, EWOULDBLOCK, NEXORA_OSEACCES}, TFault{TOSCall::Open, EIO, NEXORA_OSUNKNOWN}}) {
     SCOPED_TRACE(fault.ErrorNumber);
     InjectOSFault(fault.Call, 1, fault.ErrorNumber);
     TEngineFile file(engine_, path, false);
     try {
       file.OpenFile();
       ADD_FAILURE() << "open succeeded";
-    } catch (const ENEXORAEngineError& error) {
+    } catch (const ENEXORAEngineError &error) {
       EXPECT_EQ(error.ErrorCode(), fault.Expected);
       EXPECT_EQ(error.OSErrorCode(), fault.Expected);
       EXPECT_EQ(error.OSErrorNumber(), fault.ErrorNumber);

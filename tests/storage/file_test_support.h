@@ -32,21 +32,21 @@ public:
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
+  TTempDir(const TTempDir &) = delete;
+  TTempDir &operator=(const TTempDir &) = delete;
 
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string &name) const { return (path_ / name).string(); }
 
 private:
   std::filesystem::path path_;
 };
 
-inline void WriteBytes(const std::string& path, const TBytes& bytes) {
+inline void WriteBytes(const std::string &path, const TBytes &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline TBytes ReadBytes(const std::string& path) {
+inline TBytes ReadBytes(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return TBytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -54,10 +54,10 @@ inline TBytes ReadBytes(const std::string& path) {
 inline TBytes Filled(std::size_t length, std::uint8_t value) { return TBytes(length, value); }
 
 // The engine code the call raised, 0 when it raised nothing.
-inline TErrorCode RaisedCode(const std::function<void()>& call) {
+inline TErrorCode RaisedCode(const std::function<void()> &call) {
   try {
     call();
-  } catch (const ENEXORAEngineError& error) {
+  } catch (const ENEXORAEngineError &error) {
     return error.ErrorCode();
   }
   return NEXORA_NONE;
@@ -67,7 +67,7 @@ inline TErrorCode RaisedCode(const std::function<void()>& call) {
 // step each other through two pipes: one side Signal()s, the other Wait()s.
 class TChildProcess {
 public:
-  explicit TChildProcess(const std::function<int(TChildProcess&)>& body) {
+  explicit TChildProcess(const std::function<int(TChildProcess &)> &body) {
     if (::pipe(toChild_) != 0 || ::pipe(toParent_) != 0) {
       throw std::runtime_error("pipe failed");
     }
@@ -95,8 +95,8 @@ public:
       Join();
     }
   }
-  TChildProcess(const TChildProcess&) = delete;
-  TChildProcess& operator=(const TChildProcess&) = delete;
+  TChildProcess(const TChildProcess &) = delete;
+  TChildProcess &operator=(const TChildProcess &) = delete;
 
   // Tells the other side to go on.
   void Signal() {

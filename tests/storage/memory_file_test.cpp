@@ -28,25 +28,25 @@ struct TRangeStep {
 
 TEST_F(MemoryFileTest, RangeLocksRefuseEveryOverlap) {
   const TRangeStep steps[] = {
-      {true, 100, 10, true},     // 100..109
-      {true, 109, 1, false},     // overlaps the predecessor's end
-      {true, 110, 1, true},      // right after it
-      {true, 100, 1, false},     // same start
-      {true, 95, 5, true},       // 95..99, right before 100
-      {true, 90, 6, false},      // runs into the successor at 95
-      {true, 0, 0, false},       // empty range
-      {true, -1, 1, false},      // negative offset
-      {true, Top, 2, false},     // past 2^63 - 1
-      {true, Top, 1, true},      // the very last byte
-      {true, Top - 1, 2, false}, // reaches it
-      {false, 100, 10, true},
-      {false, 100, 10, false},   // already released
-      {true, 105, 1, true},      // the freed range is free
-      {true, 95, 5, false},      // still held
+      {true, 100, 10, true},                              // 100..109
+      {true, 109, 1, false},                              // overlaps the predecessor's end
+      {true, 110, 1, true},                               // right after it
+      {true, 100, 1, false},                              // same start
+      {true, 95, 5, true},                                // 95..99, right before 100
+      {true, 90, 6, false},                               // runs into the successor at 95
+      {true, 0, 0, false},                                // empty range
+      {true, -1, 1, false},                               // negative offset
+      {true, Top, 2, false},                              // past 2^63 - 1
+      {true, Top, 1, true},                               // the very last byte
+      {true, Top - 1, 2, false},                          // reaches it
+      {false, 100, 10, true},    {false, 100, 10, false}, // already released
+      {true, 105, 1, true},                               // the freed range is free
+      {true, 95, 5, false},                               // still held
   };
-  for (const TRangeStep& step : steps) {
+  for (const TRangeStep &step : steps) {
     SCOPED_TRACE(::testing::Message() << (step.Lock ? "lock " : "unlock ") << step.Offset << "/" << step.Length);
-    const bool result = step.Lock ? file_.LockRegion(step.Length, step.Offset) : file_.UnlockRegion(step.Length, step.Offset);
+    const bool result =
+        step.Lock ? file_.LockRegion(step.Length, step.Offset) : file_.UnlockRegion(step.Length, step.Offset);
     EXPECT_EQ(result, step.Expected);
   }
 }
@@ -100,7 +100,7 @@ TEST_F(MemoryFileTest, EachHandleKeepsItsOwnPosition) {
   EXPECT_EQ(file_.Seek(handle_, 1, 0), 3);
   EXPECT_EQ(file_.Seek(other, 1, 0), 0);
   EXPECT_EQ(file_.Seek(other, 2, -1), 2);
-  EXPECT_EQ(file_.Seek(other, 1, -3), -1);  // before the start: refused, position kept
+  EXPECT_EQ(file_.Seek(other, 1, -3), -1); // before the start: refused, position kept
   EXPECT_EQ(file_.Seek(other, 1, 0), 2);
 }
 

@@ -28,7 +28,7 @@ TEST_F(PosixIOTest, FaultFiresOnTheNthCallOfItsKindOnly) {
   ASSERT_GE(first, 0);
   EXPECT_TRUE(OSFaultPending(TOSCall::Open));
   char byte = 0;
-  EXPECT_EQ(PosixPread(first, &byte, 1, 0), 1);  // another kind does not count
+  EXPECT_EQ(PosixPread(first, &byte, 1, 0), 1); // another kind does not count
   errno = 0;
   EXPECT_EQ(PosixOpen(path, O_RDONLY), -1);
   EXPECT_EQ(errno, EMFILE);
@@ -78,7 +78,7 @@ class FileNameCaseTest : public ::testing::TestWithParam<TCaseCase> {};
 
 TEST_P(FileNameCaseTest, ResolvesTheSingleCaseInsensitiveMatch) {
   TTempDir dir;
-  for (const std::string& entry : GetParam().Entries) {
+  for (const std::string &entry : GetParam().Entries) {
     testing::WriteBytes(dir.File(entry), {0});
   }
   EXPECT_EQ(ResolveFileNameCase(dir.File(GetParam().Asked)), dir.File(GetParam().Expected));

@@ -11,7 +11,7 @@ namespace nexora {
 // A table owner whose answers the tests set.
 class TTestCacheOwner : public TBufferCacheOwner {
 public:
-  void* CryptoContext() const override { return nullptr; }
+  void *CryptoContext() const override { return nullptr; }
   bool InTransaction() const override { return inTransaction; }
   bool OpenedExclusively() const override { return exclusive; }
   bool WrittenSinceFlush() const override { return written; }
@@ -21,7 +21,7 @@ public:
   }
   bool ForceFlush() const override { return forceFlush; }
   bool StrictChangeDetection() const override { return strictChangeDetection; }
-  bool TableChangedFor(TDataCursor*) override { return tableChanged; }
+  bool TableChangedFor(TDataCursor *) override { return tableChanged; }
 
   bool inTransaction = false;
   bool exclusive = false;
@@ -41,7 +41,7 @@ public:
 
   // A payload below the buffer size makes the kind keep only the start of each image,
   // as kinds with a buffer header do.
-  TTestBufferFile(TDataEngine& engine, const std::string& path, TBufferCacheOwner& owner, std::int32_t bufferSize,
+  TTestBufferFile(TDataEngine &engine, const std::string &path, TBufferCacheOwner &owner, std::int32_t bufferSize,
                   std::int32_t payloadSize = 0)
       : TBufferedFile(engine, path, false, owner), bufferSize_(bufferSize),
         payloadSize_(payloadSize > 0 ? payloadSize : bufferSize) {}
@@ -63,7 +63,7 @@ public:
   std::uint32_t GetChangeCounter() const override { return 0; }
   std::int32_t GetScanDepth() const override { return 4; }
   std::int32_t GetGrowthStep() const override { return growthStep; }
-  std::int32_t GetReadAhead(TDataCursor*, TReadDirection) override { return readAhead; }
+  std::int32_t GetReadAhead(TDataCursor *, TReadDirection) override { return readAhead; }
   void ReadHeader() override {
     std::uint8_t header[HeaderSize] = {};
     BeginIO();

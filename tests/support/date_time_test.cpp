@@ -22,17 +22,15 @@ struct KnownDate {
 // Day numbers worked out by hand: 0001-01-01 is 1; 1970-01-01 is day count 25569 and
 // 2020-01-01 day count 43831, each plus 693594.
 constexpr KnownDate KnownDates[] = {
-    {1, 1, 1, 1},           {1, 1, 31, 31},         {1, 2, 1, 32},
-    {1, 12, 31, 365},       {2, 1, 1, 366},         {4, 12, 31, 1461},
-    {1899, 12, 30, 693594}, {1899, 12, 31, 693595}, {1900, 3, 1, 693655},
-    {1970, 1, 1, 719163},   {2000, 2, 29, 730179},  {2000, 3, 1, 730180},
-    {2020, 1, 1, 737425},   {9999, 12, 31, 3652059},
+    {1, 1, 1, 1},         {1, 1, 31, 31},          {1, 2, 1, 32},          {1, 12, 31, 365},
+    {2, 1, 1, 366},       {4, 12, 31, 1461},       {1899, 12, 30, 693594}, {1899, 12, 31, 693595},
+    {1900, 3, 1, 693655}, {1970, 1, 1, 719163},    {2000, 2, 29, 730179},  {2000, 3, 1, 730180},
+    {2020, 1, 1, 737425}, {9999, 12, 31, 3652059},
 };
 
 TEST(DateTimeTest, KnownDatesAndDayNumbers) {
-  for (const KnownDate& d : KnownDates) {
-    EXPECT_EQ(DayNumberOf(d.year, d.month, d.day), d.dayNumber)
-        << d.year << "-" << d.month << "-" << d.day;
+  for (const KnownDate &d : KnownDates) {
+    EXPECT_EQ(DayNumberOf(d.year, d.month, d.day), d.dayNumber) << d.year << "-" << d.month << "-" << d.day;
     int year = 0;
     int month = 0;
     int day = 0;
@@ -75,9 +73,8 @@ TEST(DateTimeTest, InvalidDatesAreRejected) {
     int month;
     int day;
   };
-  for (const Case c : {Case{0, 1, 1}, Case{10000, 1, 1}, Case{2020, 0, 1}, Case{2020, 13, 1},
-                       Case{2020, 1, 0}, Case{2020, 1, 32}, Case{2021, 2, 29},
-                       Case{1900, 2, 29}, Case{2020, 4, 31}}) {
+  for (const Case c : {Case{0, 1, 1}, Case{10000, 1, 1}, Case{2020, 0, 1}, Case{2020, 13, 1}, Case{2020, 1, 0},
+                       Case{2020, 1, 32}, Case{2021, 2, 29}, Case{1900, 2, 29}, Case{2020, 4, 31}}) {
     EXPECT_FALSE(IsValidDate(c.year, c.month, c.day)) << c.year << "-" << c.month << "-" << c.day;
     EXPECT_EQ(DayNumberOf(c.year, c.month, c.day), 0);
   }
@@ -135,8 +132,8 @@ TEST(DateTimeTest, DateTimeValues) {
   EXPECT_EQ(decodedDay, MaxDayNumber);
   EXPECT_EQ(decodedMs, MillisecondsPerDay - 1);
 
-  for (const double bad : {0.0, -1.0, last + 1.0, std::numeric_limits<double>::quiet_NaN(),
-                           std::numeric_limits<double>::infinity()}) {
+  for (const double bad :
+       {0.0, -1.0, last + 1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
     EXPECT_FALSE(DecodeDateTime(bad, decodedDay, decodedMs)) << bad;
     EXPECT_EQ(decodedDay, 0);
     EXPECT_EQ(decodedMs, 0);
@@ -146,7 +143,7 @@ TEST(DateTimeTest, DateTimeValues) {
 TEST(DateTimeTest, HeaderTimeEncoding) {
   EXPECT_EQ(EncodeHeaderTime(43831.0), -649763.0);
   EXPECT_EQ(DecodeHeaderTime(-649763.0), 43831.0);
-  const double afternoon = 43831.0 + 0.5625;  // 13:30
+  const double afternoon = 43831.0 + 0.5625; // 13:30
   EXPECT_DOUBLE_EQ(DecodeHeaderTime(EncodeHeaderTime(afternoon)), afternoon);
 }
 
@@ -154,12 +151,12 @@ TEST(DateTimeTest, HeaderTimeEncoding) {
 class LocalClockTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (const char* zone = std::getenv("TZ")) {
+    if (const char *zone = std::getenv("TZ")) {
       savedZone_ = zone;
     }
   }
 
-  static void SetZone(const char* zone) {
+  static void SetZone(const char *zone) {
     setenv("TZ", zone, 1);
     tzset();
   }
@@ -174,7 +171,7 @@ protected:
   }
 
   // Local day count of a whole second, from the zone's offset as localtime_r reports it.
-  static double LocalDayCountOf(std::time_t seconds, std::tm& local) {
+  static double LocalDayCountOf(std::time_t seconds, std::tm &local) {
     localtime_r(&seconds, &local);
     return static_cast<double>(seconds + local.tm_gmtoff) / 86400.0 + 25569.0;
   }
@@ -185,7 +182,7 @@ private:
 
 TEST_F(LocalClockTest, NowMatchesLocalTimeInSeveralZones) {
   const double slack = 2.0 / 86400.0;
-  for (const char* zone : {"UTC0", "XST-5:30", "YST8"}) {
+  for (const char *zone : {"UTC0", "XST-5:30", "YST8"}) {
     SetZone(zone);
     std::tm before{};
     std::tm after{};
@@ -198,13 +195,11 @@ TEST_F(LocalClockTest, NowMatchesLocalTimeInSeveralZones) {
     EXPECT_GE(now, from - slack) << zone;
     EXPECT_LE(now, to + slack) << zone;
 
-    const std::int32_t dayBefore =
-        DayNumberOf(before.tm_year + 1900, before.tm_mon + 1, before.tm_mday);
+    const std::int32_t dayBefore = DayNumberOf(before.tm_year + 1900, before.tm_mon + 1, before.tm_mday);
     const std::int32_t dayAfter = DayNumberOf(after.tm_year + 1900, after.tm_mon + 1, after.tm_mday);
     EXPECT_TRUE(today == dayBefore || today == dayAfter) << zone;
     if (dayBefore == dayAfter) {
-      const std::int32_t msBefore =
-          MillisecondsOfDay(before.tm_hour, before.tm_min, before.tm_sec, 0);
+      const std::int32_t msBefore = MillisecondsOfDay(before.tm_hour, before.tm_min, before.tm_sec, 0);
       const std::int32_t msAfter = MillisecondsOfDay(after.tm_hour, after.tm_min, after.tm_sec, 999);
       EXPECT_GE(milliseconds, msBefore - 2000) << zone;
       EXPECT_LE(milliseconds, msAfter + 2000) << zone;
@@ -212,5 +207,5 @@ TEST_F(LocalClockTest, NowMatchesLocalTimeInSeveralZones) {
   }
 }
 
-}  // namespace
-}  // namespace nexora
+} // namespace
+} // namespace nexora

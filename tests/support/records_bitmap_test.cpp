@@ -18,7 +18,7 @@ TRecordsBitmap BitmapWith(std::int32_t size, std::initializer_list<std::int32_t>
   return bitmap;
 }
 
-std::vector<std::int32_t> SetRecordsOf(const TRecordsBitmap& bitmap) {
+std::vector<std::int32_t> SetRecordsOf(const TRecordsBitmap &bitmap) {
   std::vector<std::int32_t> records;
   for (std::int32_t recNo = 1; recNo <= bitmap.Size(); ++recNo) {
     if (bitmap.Test(recNo)) {
@@ -29,7 +29,7 @@ std::vector<std::int32_t> SetRecordsOf(const TRecordsBitmap& bitmap) {
 }
 
 // Straightforward bit-by-bit searches to check the word-skipping ones against.
-std::int32_t NaiveFindNext(const TRecordsBitmap& bitmap, std::int32_t from, std::int32_t n) {
+std::int32_t NaiveFindNext(const TRecordsBitmap &bitmap, std::int32_t from, std::int32_t n) {
   for (std::int32_t recNo = from + 1; recNo <= bitmap.Size(); ++recNo) {
     if (bitmap.Test(recNo) && --n == 0) {
       return recNo;
@@ -38,7 +38,7 @@ std::int32_t NaiveFindNext(const TRecordsBitmap& bitmap, std::int32_t from, std:
   return 0;
 }
 
-std::int32_t NaiveFindPrior(const TRecordsBitmap& bitmap, std::int32_t from, std::int32_t n) {
+std::int32_t NaiveFindPrior(const TRecordsBitmap &bitmap, std::int32_t from, std::int32_t n) {
   for (std::int32_t recNo = from - 1; recNo >= 1; --recNo) {
     if (bitmap.Test(recNo) && --n == 0) {
       return recNo;
@@ -117,11 +117,10 @@ TEST_P(RecordsBitmapSizeTest, SearchesAgreeWithNaiveOnRandomBitmaps) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RecordsBitmapSizeTest,
-                         ::testing::Values(0, 1, 31, 32, 33, 64, 65, 95, 200));
+INSTANTIATE_TEST_SUITE_P(Sizes, RecordsBitmapSizeTest, ::testing::Values(0, 1, 31, 32, 33, 64, 65, 95, 200));
 
 struct SearchCase {
-  const char* name;
+  const char *name;
   std::int32_t from;
   std::int32_t n;
   std::int32_t next;
@@ -152,7 +151,7 @@ TEST(RecordsBitmapTest, SearchesAcrossWordBoundaries) {
       {"far beyond", 1000, 1, 0, 95},
       {"far before", -7, 1, 31, 0},
   };
-  for (const SearchCase& c : cases) {
+  for (const SearchCase &c : cases) {
     EXPECT_EQ(bitmap.FindNext(c.from, c.n), c.next) << c.name;
     EXPECT_EQ(bitmap.FindPrior(c.from, c.n), c.prior) << c.name;
   }
@@ -205,5 +204,5 @@ TEST(RecordsBitmapTest, AssignCopiesSizeAndBitsIndependently) {
   EXPECT_TRUE(source.Test(40));
 }
 
-}  // namespace
-}  // namespace nexora
+} // namespace
+} // namespace nexora

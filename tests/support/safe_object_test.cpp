@@ -20,9 +20,9 @@ private:
 };
 
 // The stamp bytes of an object: its first data member, right after the vtable pointer.
-std::string StampBytesOf(const TSafeObject& object) {
+std::string StampBytesOf(const TSafeObject &object) {
   std::string bytes(11, '\0');
-  std::memcpy(bytes.data(), reinterpret_cast<const char*>(&object) + sizeof(void*), bytes.size());
+  std::memcpy(bytes.data(), reinterpret_cast<const char *>(&object) + sizeof(void *), bytes.size());
   return bytes;
 }
 
@@ -30,24 +30,25 @@ TEST(SafeObjectTest, FreshObjectIsValidAndStamped) {
   const TProbe probe(7);
   EXPECT_TRUE(probe.IsValid());
   EXPECT_TRUE(TSafeObject::IsValid(&probe));
-  EXPECT_EQ(StampBytesOf(probe), std::string("\x0A" "NEXORA_SIG"));
+  EXPECT_EQ(StampBytesOf(probe), std::string("\x0A"
+                                             "NEXORA_SIG"));
 }
 
 TEST(SafeObjectTest, NullIsNotValid) { EXPECT_FALSE(TSafeObject::IsValid(nullptr)); }
 
 TEST(SafeObjectTest, DestroyedObjectIsNotValid) {
   alignas(TProbe) unsigned char storage[sizeof(TProbe)];
-  auto* probe = new (storage) TProbe(3);
+  auto *probe = new (storage) TProbe(3);
   ASSERT_TRUE(TSafeObject::IsValid(probe));
   probe->~TProbe();
   EXPECT_FALSE(TSafeObject::IsValid(probe));
-  EXPECT_EQ(storage[sizeof(void*)], 0);
+  EXPECT_EQ(storage[sizeof(void *)], 0);
 }
 
 TEST(SafeObjectTest, DamagedStampIsNotValid) {
   alignas(TProbe) unsigned char storage[sizeof(TProbe)];
-  auto* probe = new (storage) TProbe(3);
-  storage[sizeof(void*) + 5] = 'x';  // one letter of the stamp text
+  auto *probe = new (storage) TProbe(3);
+  storage[sizeof(void *) + 5] = 'x'; // one letter of the stamp text
   EXPECT_FALSE(probe->IsValid());
   EXPECT_FALSE(TSafeObject::IsValid(probe));
   probe->~TProbe();
@@ -55,7 +56,7 @@ TEST(SafeObjectTest, DamagedStampIsNotValid) {
 
 TEST(SafeObjectTest, CopiesCarryTheirOwnStamp) {
   alignas(TProbe) unsigned char storage[sizeof(TProbe)];
-  auto* original = new (storage) TProbe(5);
+  auto *original = new (storage) TProbe(5);
   const TProbe copy(*original);
   TProbe assigned(9);
   assigned = *original;
@@ -68,5 +69,5 @@ TEST(SafeObjectTest, CopiesCarryTheirOwnStamp) {
   EXPECT_EQ(assigned.Value(), 5);
 }
 
-}  // namespace
-}  // namespace nexora
+} // namespace
+} // namespace nexora

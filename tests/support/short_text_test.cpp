@@ -36,9 +36,8 @@ TEST(ShortTextTest, WriteCutsToTheFieldCapacity) {
     std::size_t textLength;
     std::size_t stored;
   };
-  for (const Case c : {Case{1, 5, 0}, Case{5, 4, 4}, Case{5, 5, 4}, Case{256, 300, 255},
-                       Case{300, 300, 255}}) {
-    std::vector<std::uint8_t> field(c.fieldSize + 1, 0xEE);  // one guard byte after the field
+  for (const Case c : {Case{1, 5, 0}, Case{5, 4, 4}, Case{5, 5, 4}, Case{256, 300, 255}, Case{300, 300, 255}}) {
+    std::vector<std::uint8_t> field(c.fieldSize + 1, 0xEE); // one guard byte after the field
     const std::string text(c.textLength, 'z');
     EXPECT_EQ(WriteShortText(field.data(), c.fieldSize, text), c.stored);
     EXPECT_EQ(field[0], c.stored);
@@ -58,15 +57,13 @@ TEST(ShortTextTest, UpperCasingFollowsWindows1252) {
     unsigned char lower;
     unsigned char upper;
   };
-  for (const Case c : {Case{'a', 'A'}, Case{'z', 'Z'}, Case{0xE0, 0xC0}, Case{0xE9, 0xC9},
-                       Case{0xFE, 0xDE}, Case{0x9A, 0x8A}, Case{0x9C, 0x8C}, Case{0x9E, 0x8E},
-                       Case{0xFF, 0x9F}}) {
+  for (const Case c : {Case{'a', 'A'}, Case{'z', 'Z'}, Case{0xE0, 0xC0}, Case{0xE9, 0xC9}, Case{0xFE, 0xDE},
+                       Case{0x9A, 0x8A}, Case{0x9C, 0x8C}, Case{0x9E, 0x8E}, Case{0xFF, 0x9F}}) {
     EXPECT_EQ(static_cast<unsigned char>(UpperChar1252(static_cast<char>(c.lower))), c.upper)
         << "byte " << int{c.lower};
   }
   for (const int same : {0x41, 0x31, 0x7B, 0x60, 0xF7, 0xDF, 0xB5, 0xC9, 0x8A, 0x00}) {
-    EXPECT_EQ(static_cast<unsigned char>(UpperChar1252(static_cast<char>(same))), same)
-        << "byte " << same;
+    EXPECT_EQ(static_cast<unsigned char>(UpperChar1252(static_cast<char>(same))), same) << "byte " << same;
   }
   EXPECT_EQ(UpperText1252("Caf\xE9 na\xEFve"), "CAF\xC9 NA\xCFVE");
 }
@@ -78,7 +75,7 @@ TEST(ShortTextTest, SameTextIgnoresCaseOnly) {
   EXPECT_TRUE(SameText("", ""));
   EXPECT_FALSE(SameText("Orders", "Order"));
   EXPECT_FALSE(SameText("caf\xE9", "cafe"));
-  EXPECT_FALSE(SameText("\xF7", "\xD7"));  // division and multiplication signs differ
+  EXPECT_FALSE(SameText("\xF7", "\xD7")); // division and multiplication signs differ
 }
 
 TEST(ShortTextTest, TrimRemovesBlanksAndControlCharacters) {
@@ -87,8 +84,8 @@ TEST(ShortTextTest, TrimRemovesBlanksAndControlCharacters) {
   EXPECT_EQ(TrimText(std::string_view("\0x\0", 3)), "x");
   EXPECT_EQ(TrimText(" \t "), "");
   EXPECT_EQ(TrimText(""), "");
-  EXPECT_EQ(TrimText("\xA0x"), "\xA0x");  // a no-break space is not a control character
+  EXPECT_EQ(TrimText("\xA0x"), "\xA0x"); // a no-break space is not a control character
 }
 
-}  // namespace
-}  // namespace nexora
+} // namespace
+} // namespace nexora

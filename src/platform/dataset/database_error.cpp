@@ -2,9 +2,9 @@
 
 namespace nexora {
 
-EDatabaseError::EDatabaseError(const std::string& message) : std::runtime_error(message) {}
+EDatabaseError::EDatabaseError(const std::string &message) : std::runtime_error(message) {}
 
-std::string WithComponentName(const std::string& componentName, const std::string& message) {
+std::string WithComponentName(const std::string &componentName, const std::string &message) {
   if (componentName.empty()) {
     return message;
   }

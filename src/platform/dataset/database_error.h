@@ -10,10 +10,10 @@ namespace nexora {
 // name in front of it pass "Name: message" themselves (see WithComponentName).
 class EDatabaseError : public std::runtime_error {
 public:
-  explicit EDatabaseError(const std::string& message);
+  explicit EDatabaseError(const std::string &message);
 };
 
 // "Name: message" when the component has a name, else the message alone.
-std::string WithComponentName(const std::string& componentName, const std::string& message);
+std::string WithComponentName(const std::string &componentName, const std::string &message);
 
 } // namespace nexora

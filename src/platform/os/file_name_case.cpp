@@ -7,7 +7,7 @@
 
 namespace nexora {
 
-std::string ResolveFileNameCase(const std::string& path) {
+std::string ResolveFileNameCase(const std::string &path) {
   struct stat status {};
   if (::lstat(path.c_str(), &status) == 0) {
     return path;
@@ -18,13 +18,13 @@ std::string ResolveFileNameCase(const std::string& path) {
   if (fileName.empty()) {
     return path;
   }
-  DIR* entries = ::opendir(directory.c_str());
+  DIR *entries = ::opendir(directory.c_str());
   if (entries == nullptr) {
     return path;
   }
   std::string match;
   int matches = 0;
-  while (const dirent* entry = ::readdir(entries)) {
+  while (const dirent *entry = ::readdir(entries)) {
     if (SameText(entry->d_name, fileName)) {
       match = entry->d_name;
       ++matches;

@@ -9,6 +9,6 @@ namespace nexora {
 // regard to case (Windows-1252 upper-casing), that entry's path, so that files copied from
 // a case-insensitive disk ("ORDERS.DAT") open as "orders.dat"; otherwise path unchanged.
 // Any thread may call; nothing is raised.
-std::string ResolveFileNameCase(const std::string& path);
+std::string ResolveFileNameCase(const std::string &path);
 
 } // namespace nexora

@@ -16,14 +16,13 @@ using TUpperTable = std::array<char, 256>;
 
 // Upper case of one byte under the locale, or the byte itself when that upper case is
 // not a single Windows-1252 character.
-char UpperByte(const std::string& localeName, char byte) {
+char UpperByte(const std::string &localeName, char byte) {
   const std::u16string source = Windows1252ToUtf16(std::string_view(&byte, 1));
   char16_t upper[8] = {};
   UErrorCode status = U_ZERO_ERROR;
   const std::int32_t length = u_strToUpper(upper, 8, source.data(), 1, localeName.c_str(), &status);
   if (U_FAILURE(status)) {
-    throw std::runtime_error("cannot upper-case under locale " + localeName + ": " +
-                             u_errorName(status));
+    throw std::runtime_error("cannot upper-case under locale " + localeName + ": " + u_errorName(status));
   }
   return length == 1 ? Windows1252Byte(upper[0]).value_or(byte) : byte;
 }
@@ -37,14 +36,15 @@ TUpperTable BuildUpperTable(std::uint32_t localeId) {
   return table;
 }
 
-}  // namespace
+} // namespace
 
 std::string UpperOSLocaleText(std::uint32_t localeId, std::string_view text) {
   static TLocaleCache<std::uint32_t, TUpperTable> tables;
-  const TUpperTable& table = tables.Get(localeId, [&] { return BuildUpperTable(localeId); });
+  const TUpperTable &table = tables.Get(localeId, [&] { return BuildUpperTable(localeId); });
   std::string upper(text);
-  for (char& byte : upper) byte = table[static_cast<unsigned char>(byte)];
+  for (char &byte : upper)
+    byte = table[static_cast<unsigned char>(byte)];
   return upper;
 }
 
-}  // namespace nexora
+} // namespace nexora

@@ -16,4 +16,4 @@ namespace nexora {
 // built on first use and kept; any thread may call.
 std::string UpperOSLocaleText(std::uint32_t localeId, std::string_view text);
 
-}  // namespace nexora
+} // namespace nexora

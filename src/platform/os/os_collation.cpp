@@ -15,7 +15,7 @@ namespace nexora {
 namespace {
 
 struct TCollatorCloser {
-  void operator()(UCollator* collator) const { ucol_close(collator); }
+  void operator()(UCollator *collator) const { ucol_close(collator); }
 };
 using TCollatorPtr = std::unique_ptr<UCollator, TCollatorCloser>;
 
@@ -31,28 +31,25 @@ TCollatorPtr OpenCollator(std::uint32_t localeId, bool ignoreCase) {
     ucol_setAttribute(collator.get(), UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
   }
   if (U_FAILURE(status)) {
-    throw std::runtime_error("cannot open the collator of locale " + localeName + ": " +
-                             u_errorName(status));
+    throw std::runtime_error("cannot open the collator of locale " + localeName + ": " + u_errorName(status));
   }
   return collator;
 }
 
-const UCollator& Collator(std::uint32_t localeId, bool ignoreCase) {
+const UCollator &Collator(std::uint32_t localeId, bool ignoreCase) {
   static TLocaleCache<std::pair<std::uint32_t, bool>, TCollatorPtr> collators;
-  return *collators.Get({localeId, ignoreCase},
-                        [&] { return OpenCollator(localeId, ignoreCase); });
+  return *collators.Get({localeId, ignoreCase}, [&] { return OpenCollator(localeId, ignoreCase); });
 }
 
-}  // namespace
+} // namespace
 
-int CompareOSLocaleText(std::uint32_t localeId, std::string_view a, std::string_view b,
-                        bool ignoreCase) {
-  const UCollator& collator = Collator(localeId, ignoreCase);
+int CompareOSLocaleText(std::uint32_t localeId, std::string_view a, std::string_view b, bool ignoreCase) {
+  const UCollator &collator = Collator(localeId, ignoreCase);
   const std::u16string textA = Windows1252ToUtf16(a);
   const std::u16string textB = Windows1252ToUtf16(b);
   // A built collator is only read here, which ICU allows from several threads at once.
-  return ucol_strcoll(&collator, textA.data(), static_cast<std::int32_t>(textA.size()),
-                      textB.data(), static_cast<std::int32_t>(textB.size()));
+  return ucol_strcoll(&collator, textA.data(), static_cast<std::int32_t>(textA.size()), textB.data(),
+                      static_cast<std::int32_t>(textB.size()));
 }
 
-}  // namespace nexora
+} // namespace nexora

@@ -12,7 +12,6 @@ namespace nexora {
 // Requires IsOSLocaleInstalled(localeId); throws std::invalid_argument otherwise and
 // std::runtime_error when ICU cannot open the collator. One collator per locale id and
 // case mode is opened on first use and kept; any thread may call.
-int CompareOSLocaleText(std::uint32_t localeId, std::string_view a, std::string_view b,
-                        bool ignoreCase);
+int CompareOSLocaleText(std::uint32_t localeId, std::string_view a, std::string_view b, bool ignoreCase);
 
-}  // namespace nexora
+} // namespace nexora

@@ -13,9 +13,9 @@ namespace nexora {
 
 // One locale the system offers.
 struct TOSLocale {
-  std::uint32_t Id;             // language id (low 16 bits of the locale's LCID)
-  std::string LanguageName;     // English display name, Windows-1252 bytes, e.g. "English (United States)"
-  std::string AbbreviatedName;  // three-letter upper-case abbreviation, e.g. "ENU"
+  std::uint32_t Id;            // language id (low 16 bits of the locale's LCID)
+  std::string LanguageName;    // English display name, Windows-1252 bytes, e.g. "English (United States)"
+  std::string AbbreviatedName; // three-letter upper-case abbreviation, e.g. "ENU"
 };
 
 // Every ICU locale that maps to a nonzero LCID and has an abbreviation, one entry per id,
@@ -40,4 +40,4 @@ std::string RequireOSLocaleName(std::uint32_t localeId);
 // the root collation for languages without their own rules) and its case mapping.
 bool IsOSLocaleInstalled(std::uint32_t localeId);
 
-}  // namespace nexora
+} // namespace nexora

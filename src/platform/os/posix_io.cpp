@@ -14,19 +14,19 @@ namespace nexora {
 namespace {
 
 struct TPendingFault {
-  int Remaining = 0;  // calls left until the fault fires; 0 when none is pending
+  int Remaining = 0; // calls left until the fault fires; 0 when none is pending
   int ErrorNumber = 0;
 };
 
 std::mutex faultLock;
 std::array<TPendingFault, 4> faults;
 
-TPendingFault& FaultOf(TOSCall call) { return faults[static_cast<std::size_t>(call)]; }
+TPendingFault &FaultOf(TOSCall call) { return faults[static_cast<std::size_t>(call)]; }
 
 // True when this call is the one chosen to fail; errno is set then.
 bool FaultFires(TOSCall call) {
   std::lock_guard lock(faultLock);
-  TPendingFault& fault = FaultOf(call);
+  TPendingFault &fault = FaultOf(call);
   if (fault.Remaining == 0 || --fault.Remaining > 0) {
     return false;
   }
@@ -51,7 +51,7 @@ void ClearOSFaults() {
   faults = {};
 }
 
-int PosixOpen(const std::string& path, int flags, mode_t mode) {
+int PosixOpen(const std::string &path, int flags, mode_t mode) {
   if (FaultFires(TOSCall::Open)) {
     return -1;
   }
@@ -64,15 +64,15 @@ int PosixOpen(const std::string& path, int flags, mode_t mode) {
 
 int PosixClose(int fd) { return ::close(fd); }
 
-int PosixStat(const std::string& path, struct stat& status) { return ::stat(path.c_str(), &status); }
+int PosixStat(const std::string &path, struct stat &status) { return ::stat(path.c_str(), &status); }
 
-int PosixFstat(int fd, struct stat& status) { return ::fstat(fd, &status); }
+int PosixFstat(int fd, struct stat &status) { return ::fstat(fd, &status); }
 
-ssize_t PosixPread(int fd, void* buffer, std::size_t count, off_t offset) {
+ssize_t PosixPread(int fd, void *buffer, std::size_t count, off_t offset) {
   if (FaultFires(TOSCall::Read)) {
     return -1;
   }
-  auto* bytes = static_cast<char*>(buffer);
+  auto *bytes = static_cast<char *>(buffer);
   std::size_t done = 0;
   while (done < count) {
     const ssize_t moved = ::pread(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
@@ -90,7 +90,7 @@ ssize_t PosixPread(int fd, void* buffer, std::size_t count, off_t offset) {
   return static_cast<ssize_t>(done);
 }
 
-ssize_t PosixPreadv(int fd, const struct iovec* pieces, int count, off_t offset) {
+ssize_t PosixPreadv(int fd, const struct iovec *pieces, int count, off_t offset) {
   if (FaultFires(TOSCall::Read)) {
     return -1;
   }
@@ -98,8 +98,8 @@ ssize_t PosixPreadv(int fd, const struct iovec* pieces, int count, off_t offset)
   std::size_t first = 0;
   std::size_t done = 0;
   while (first < rest.size()) {
-    const ssize_t moved = ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first),
-                                   offset + static_cast<off_t>(done));
+    const ssize_t moved =
+        ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first), offset + static_cast<off_t>(done));
     if (moved < 0) {
       if (errno == EINTR) {
         continue;
@@ -117,18 +117,18 @@ ssize_t PosixPreadv(int fd, const struct iovec* pieces, int count, off_t offset)
       ++first;
     }
     if (first < rest.size()) {
-      rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+      rest[first].iov_base = static_cast<char *>(rest[first].iov_base) + left;
       rest[first].iov_len -= left;
     }
   }
   return static_cast<ssize_t>(done);
 }
 
-ssize_t PosixPwrite(int fd, const void* buffer, std::size_t count, off_t offset) {
+ssize_t PosixPwrite(int fd, const void *buffer, std::size_t count, off_t offset) {
   if (FaultFires(TOSCall::Write)) {
     return -1;
   }
-  const auto* bytes = static_cast<const char*>(buffer);
+  const auto *bytes = static_cast<const char *>(buffer);
   std::size_t done = 0;
   while (done < count) {
     const ssize_t moved = ::pwrite(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
@@ -156,7 +156,7 @@ int PosixFtruncate(int fd, off_t length) {
 
 int PosixFsync(int fd) { return ::fsync(fd); }
 
-int PosixRename(const std::string& from, const std::string& to) {
+int PosixRename(const std::string &from, const std::string &to) {
   const int result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
   if (result == 0 || (errno != EINVAL && errno != ENOSYS)) {
     return result;
@@ -170,7 +170,7 @@ int PosixRename(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str());
 }
 
-int PosixUnlink(const std::string& path) { return ::unlink(path.c_str()); }
+int PosixUnlink(const std::string &path) { return ::unlink(path.c_str()); }
 
 int PosixFlock(int fd, int operation) {
   if (FaultFires(TOSCall::Lock)) {

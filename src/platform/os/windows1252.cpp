@@ -19,12 +19,14 @@ constexpr char16_t ToChar16(unsigned char byte) {
 constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-}  // namespace
+} // namespace
 
 std::optional<char> Windows1252Byte(char16_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+    return static_cast<char>(unit);
   for (std::size_t i = 0; i < kCharsOf80To9F.size(); ++i) {
-    if (kCharsOf80To9F[i] == unit) return static_cast<char>(0x80 + i);
+    if (kCharsOf80To9F[i] == unit)
+      return static_cast<char>(0x80 + i);
   }
   return std::nullopt;
 }
@@ -32,7 +34,8 @@ std::optional<char> Windows1252Byte(char16_t unit) {
 std::u16string Windows1252ToUtf16(std::string_view bytes) {
   std::u16string text;
   text.reserve(bytes.size());
-  for (char byte : bytes) text.push_back(ToChar16(static_cast<unsigned char>(byte)));
+  for (char byte : bytes)
+    text.push_back(ToChar16(static_cast<unsigned char>(byte)));
   return text;
 }
 
@@ -41,7 +44,7 @@ std::string Utf16ToWindows1252(std::u16string_view text) {
   bytes.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      ++i;  // the pair is one character outside the code page
+      ++i; // the pair is one character outside the code page
       bytes.push_back('?');
     } else {
       bytes.push_back(Windows1252Byte(text[i]).value_or('?'));
@@ -50,4 +53,4 @@ std::string Utf16ToWindows1252(std::u16string_view text) {
   return bytes;
 }
 
-}  // namespace nexora
+} // namespace nexora

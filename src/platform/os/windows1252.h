@@ -21,4 +21,4 @@ std::optional<char> Windows1252Byte(char16_t unit);
 // (a surrogate pair counts as one character, an unpaired surrogate as one) becomes '?'.
 std::string Utf16ToWindows1252(std::u16string_view text);
 
-}  // namespace nexora
+} // namespace nexora
