@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <string>
 
 namespace nexora {
@@ -13,14 +14,65 @@ constexpr int MemoryLevel = 8;
 
 std::size_t RoundDownToUnit(std::size_t size) { return size - size % GrowthUnit; }
 
-// Ends the zlib stream on every way out.
-template <int (*End)(z_streamp)> struct TStreamGuard {
-  z_stream &stream;
-  ~TStreamGuard() { End(&stream); }
-};
-
 [[noreturn]] void Fail(const char *what, int status) {
   throw EZlibError(std::string(what) + " failed with zlib status " + std::to_string(status));
+}
+
+// A zlib stream kept by one thread and reset before each value: setting up zlib's state
+// (about a quarter of a megabyte for deflate) costs more than compressing a small value.
+template <int (*End)(z_streamp)> class TKeptStream {
+public:
+  TKeptStream() = default;
+  TKeptStream(const TKeptStream &) = delete;
+  TKeptStream &operator=(const TKeptStream &) = delete;
+  ~TKeptStream() {
+    if (ready_) {
+      End(&stream_);
+    }
+  }
+  z_stream &Stream() { return stream_; }
+  bool Ready() const { return ready_; }
+  void SetReady() { ready_ = true; }
+
+private:
+  z_stream stream_{};
+  bool ready_ = false;
+};
+
+constexpr std::uint8_t MaxLevel = 9;
+
+// This thread's deflate stream for the level, reset.
+z_stream &DeflateStream(std::uint8_t level) {
+  thread_local std::array<TKeptStream<deflateEnd>, MaxLevel + 1> streams;
+  if (level > MaxLevel) {
+    Fail("deflateInit", Z_STREAM_ERROR);
+  }
+  TKeptStream<deflateEnd> &kept = streams[level];
+  if (!kept.Ready()) {
+    const int status = deflateInit2(&kept.Stream(), level, Z_DEFLATED, WindowBits, MemoryLevel, Z_DEFAULT_STRATEGY);
+    if (status != Z_OK) {
+      Fail("deflateInit", status);
+    }
+    kept.SetReady();
+  } else {
+    deflateReset(&kept.Stream());
+  }
+  return kept.Stream();
+}
+
+// This thread's inflate stream, reset.
+z_stream &InflateStream() {
+  thread_local TKeptStream<inflateEnd> kept;
+  if (!kept.Ready()) {
+    const int status = inflateInit(&kept.Stream());
+    if (status != Z_OK) {
+      Fail("inflateInit", status);
+    }
+    kept.SetReady();
+  } else {
+    inflateReset(&kept.Stream());
+  }
+  return kept.Stream();
 }
 
 void CheckLength(std::int32_t length) {
@@ -36,12 +88,8 @@ std::vector<std::uint8_t> ZlibCompress(const void *input, std::int32_t length, s
   const auto n = static_cast<std::size_t>(length);
   std::vector<std::uint8_t> output(RoundDownToUnit(n + n / 10 + 12 + GrowthUnit - 1));
 
-  z_stream stream{};
-  int status = deflateInit2(&stream, level, Z_DEFLATED, WindowBits, MemoryLevel, Z_DEFAULT_STRATEGY);
-  if (status != Z_OK) {
-    Fail("deflateInit", status);
-  }
-  TStreamGuard<deflateEnd> guard{stream};
+  z_stream &stream = DeflateStream(level);
+  int status = Z_OK;
   stream.next_in = static_cast<Bytef *>(const_cast<void *>(input));
   stream.avail_in = static_cast<uInt>(n);
   stream.next_out = output.data();
@@ -68,12 +116,8 @@ std::vector<std::uint8_t> ZlibDecompress(const void *input, std::int32_t length)
   const std::size_t increment = RoundDownToUnit(n + GrowthUnit - 1);
   std::vector<std::uint8_t> output(increment);
 
-  z_stream stream{};
-  int status = inflateInit(&stream);
-  if (status != Z_OK) {
-    Fail("inflateInit", status);
-  }
-  TStreamGuard<inflateEnd> guard{stream};
+  z_stream &stream = InflateStream();
+  int status = Z_OK;
   stream.next_in = static_cast<Bytef *>(const_cast<void *>(input));
   stream.avail_in = static_cast<uInt>(n);
   stream.next_out = output.data();
