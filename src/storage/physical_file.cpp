@@ -136,7 +136,9 @@ std::int32_t TPhysicalFile::ReadPieces(std::int32_t id, const TIOPiece *pieces, 
   if (!position) {
     return FailWith(EBADF);
   }
-  std::vector<struct iovec> vector(static_cast<std::size_t>(std::max(count, 0)));
+  // Kept per thread so that reading a run allocates nothing.
+  thread_local std::vector<struct iovec> vector;
+  vector.resize(static_cast<std::size_t>(std::max(count, 0)));
   for (std::size_t i = 0; i < vector.size(); ++i) {
     if (pieces[i].Length < 0) {
       return FailWith(EINVAL);

@@ -94,12 +94,34 @@ ssize_t PosixPreadv(int fd, const struct iovec *pieces, int count, off_t offset)
   if (FaultFires(TOSCall::Read)) {
     return -1;
   }
+  ssize_t moved = 0;
+  do {
+    moved = ::preadv(fd, pieces, count, offset);
+  } while (moved < 0 && errno == EINTR);
+  std::size_t wanted = 0;
+  for (int i = 0; i < count; ++i) {
+    wanted += pieces[i].iov_len;
+  }
+  if (moved <= 0 || static_cast<std::size_t>(moved) == wanted) {
+    return moved;
+  }
+  // A partial transfer: continue over what is left of the pieces.
   std::vector<struct iovec> rest(pieces, pieces + count);
   std::size_t first = 0;
-  std::size_t done = 0;
+  auto done = static_cast<std::size_t>(moved);
+  auto skip = [&](std::size_t bytes) {
+    while (first < rest.size() && bytes >= rest[first].iov_len) {
+      bytes -= rest[first].iov_len;
+      ++first;
+    }
+    if (first < rest.size()) {
+      rest[first].iov_base = static_cast<char *>(rest[first].iov_base) + bytes;
+      rest[first].iov_len -= bytes;
+    }
+  };
+  skip(done);
   while (first < rest.size()) {
-    const ssize_t moved =
-        ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first), offset + static_cast<off_t>(done));
+    moved = ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first), offset + static_cast<off_t>(done));
     if (moved < 0) {
       if (errno == EINTR) {
         continue;
@@ -110,16 +132,7 @@ ssize_t PosixPreadv(int fd, const struct iovec *pieces, int count, off_t offset)
       break;
     }
     done += static_cast<std::size_t>(moved);
-    // Skip the pieces filled completely and shorten the one filled in part.
-    auto left = static_cast<std::size_t>(moved);
-    while (first < rest.size() && left >= rest[first].iov_len) {
-      left -= rest[first].iov_len;
-      ++first;
-    }
-    if (first < rest.size()) {
-      rest[first].iov_base = static_cast<char *>(rest[first].iov_base) + left;
-      rest[first].iov_len -= left;
-    }
+    skip(static_cast<std::size_t>(moved));
   }
   return static_cast<ssize_t>(done);
 }
