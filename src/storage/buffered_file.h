@@ -69,7 +69,8 @@ public:
   virtual void EmptyFile();
   virtual void VerifyStructure() = 0;
   virtual void CheckHeader() = 0;
-  virtual void ReloadHeader() = 0;
+  // Re-reads the header; whether its change counter moved.
+  virtual bool ReloadHeader() = 0;
 
   // --- the cache
   // Buffer n, pinned; null when the table changed under the cursor (it resynchronises

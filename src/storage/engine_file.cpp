@@ -14,10 +14,12 @@ TEngineFile::~TEngineFile() { CloseFile(); }
 
 std::string TEngineFile::GetErrorName() const { return name_; }
 
+std::string TEngineFile::GetErrorDatabaseName() const { return databaseName_; }
+
 TFileRegistry &TEngineFile::Files() const { return FilesOf(engine_); }
 
 void TEngineFile::RaiseError(TErrorCode code) const {
-  engine_.RaiseError(code, {.DatabaseName = databaseName_, .TableName = GetErrorName()});
+  engine_.RaiseError(code, {.DatabaseName = GetErrorDatabaseName(), .TableName = GetErrorName()});
 }
 
 bool TEngineFile::Exists() const { return Files().FileExists(name_, inMemory_); }

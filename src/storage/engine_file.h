@@ -25,6 +25,8 @@ class TEngineFile {
 public:
   // The name used as table name in errors: the file name; table files give the table's.
   virtual std::string GetErrorName() const;
+  // The database name used in errors: DatabaseName(); table files give their table's.
+  virtual std::string GetErrorDatabaseName() const;
   TEngineFile(TDataEngine &engine, std::string name, bool inMemory);
   // Closes the file when open.
   virtual ~TEngineFile();

@@ -93,7 +93,10 @@ public:
   }
   void VerifyStructure() override {}
   void CheckHeader() override {}
-  void ReloadHeader() override { ReadHeader(); }
+  bool ReloadHeader() override {
+    ReadHeader();
+    return false;
+  }
 
   void SetBufferCount(std::int32_t count) { count_ = count; }
 
