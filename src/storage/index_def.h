@@ -18,18 +18,18 @@ namespace nexora {
 class TIndexDef {
 public:
   static constexpr std::size_t Size = IndexDefSize;
-  static constexpr std::size_t NameOffset = 0;            // 61, length-prefixed, up to 60 characters
+  static constexpr std::size_t NameOffset = 0; // 61, length-prefixed, up to 60 characters
   static constexpr std::size_t NameField = 61;
-  static constexpr std::size_t KeyLengthOffset = 61;      // 2, unsigned
-  static constexpr std::size_t DescendingOffset = 126;    // 1
+  static constexpr std::size_t KeyLengthOffset = 61;        // 2, unsigned
+  static constexpr std::size_t DescendingOffset = 126;      // 1
   static constexpr std::size_t CaseInsensitiveOffset = 127; // 1
-  static constexpr std::size_t UniqueOffset = 128;        // 1
-  static constexpr std::size_t CompressionOffset = 129;   // 1, TKeyCompression
-  static constexpr std::size_t FieldCountOffset = 130;    // 1, 1 to 128
+  static constexpr std::size_t UniqueOffset = 128;          // 1
+  static constexpr std::size_t CompressionOffset = 129;     // 1, TKeyCompression
+  static constexpr std::size_t FieldCountOffset = 130;      // 1, 1 to 128
   static constexpr std::size_t FieldDescendingOffset = 131; // 128 x 1
-  static constexpr std::size_t FieldNumbersOffset = 259;  // 128 x 2, signed
-  static constexpr std::size_t FullTextOffset = 515;      // 1
-  static constexpr std::size_t WorkingByteOffset = 517;   // 1, cleared by verification
+  static constexpr std::size_t FieldNumbersOffset = 259;    // 128 x 2, signed
+  static constexpr std::size_t FullTextOffset = 515;        // 1
+  static constexpr std::size_t WorkingByteOffset = 517;     // 1, cleared by verification
   static constexpr std::size_t MaxNameLength = 60;
 
   TIndexDef() { bytes_.fill(0); }
@@ -42,7 +42,9 @@ public:
   // The stored length byte, which a damaged definition may set beyond 60.
   std::uint8_t NameLength() const { return bytes_[NameOffset]; }
   void SetName(std::string_view value) { WriteShortText(bytes_.data() + NameOffset, NameField, value); }
-  std::uint16_t KeyLength() const { return static_cast<std::uint16_t>(bytes_[KeyLengthOffset] | bytes_[KeyLengthOffset + 1] << 8); }
+  std::uint16_t KeyLength() const {
+    return static_cast<std::uint16_t>(bytes_[KeyLengthOffset] | bytes_[KeyLengthOffset + 1] << 8);
+  }
   void SetKeyLength(std::uint16_t value) {
     bytes_[KeyLengthOffset] = static_cast<std::uint8_t>(value);
     bytes_[KeyLengthOffset + 1] = static_cast<std::uint8_t>(value >> 8);

@@ -11,7 +11,6 @@ namespace {
 constexpr std::size_t DefClearedFrom = 518; // bytes SetIndexDef zeroes besides byte 516
 constexpr std::size_t DefReservedByte = 516;
 
-
 bool SameIndexName(std::string_view a, std::string_view b) { return SameText(TrimText(a), TrimText(b)); }
 
 bool IsSlotRead(std::int32_t slot, std::int32_t count) { return slot <= count || slot == TextIndexSlot; }
@@ -103,9 +102,8 @@ TIndexDef TIndexFile::TextIndexDef(const std::vector<std::int16_t> &fieldNumbers
 }
 
 void TIndexFile::RaiseIndexError(TErrorCode code, std::string_view indexName) const {
-  Engine().RaiseError(code, {.DatabaseName = GetErrorDatabaseName(),
-                             .TableName = GetErrorName(),
-                             .IndexName = std::string(indexName)});
+  Engine().RaiseError(
+      code, {.DatabaseName = GetErrorDatabaseName(), .TableName = GetErrorName(), .IndexName = std::string(indexName)});
 }
 
 std::uint16_t TIndexFile::CheckNewKey(const TIndexDef &def, std::string_view errorName) const {

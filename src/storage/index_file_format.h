@@ -13,22 +13,22 @@ namespace nexora {
 
 // --- header (enciphered as one buffer when the table is encrypted)
 inline constexpr std::int32_t IndexHeaderSize = 512;
-inline constexpr std::size_t IndexChangeCounterOffset = 0;  // 4, unsigned: incremented on every header write
-inline constexpr std::size_t IndexVersionOffset = 8;        // 1, unsigned
-inline constexpr std::size_t IndexSignatureOffset = 9;      // 16: MD5 digest of the engine signature text
-inline constexpr std::size_t IndexFreePageOffset = 25;      // 4, signed: most recently freed page, 0 when none
-inline constexpr std::size_t IndexNextPageOffset = 29;      // 4, signed: page count + 1
+inline constexpr std::size_t IndexChangeCounterOffset = 0;   // 4, unsigned: incremented on every header write
+inline constexpr std::size_t IndexVersionOffset = 8;         // 1, unsigned
+inline constexpr std::size_t IndexSignatureOffset = 9;       // 16: MD5 digest of the engine signature text
+inline constexpr std::size_t IndexFreePageOffset = 25;       // 4, signed: most recently freed page, 0 when none
+inline constexpr std::size_t IndexNextPageOffset = 29;       // 4, signed: page count + 1
 inline constexpr std::size_t IndexSecondaryCountOffset = 33; // 1, unsigned: 0 to 30
-inline constexpr std::size_t IndexRootsOffset = 34;         // 32 x 4, signed: root page of slot i at 34 + 4i
-inline constexpr std::size_t IndexDataRootsOffset = 162;    // 32 x 4, signed: data root page of slot i
-inline constexpr std::size_t IndexPendingOffset = 290;      // 1: pending-changes flag as it stood when written
+inline constexpr std::size_t IndexRootsOffset = 34;          // 32 x 4, signed: root page of slot i at 34 + 4i
+inline constexpr std::size_t IndexDataRootsOffset = 162;     // 32 x 4, signed: data root page of slot i
+inline constexpr std::size_t IndexPendingOffset = 290;       // 1: pending-changes flag as it stood when written
 inline constexpr std::uint8_t IndexFormatVersion = 6;
 
 // --- definition area (read, written and enciphered as one buffer)
 inline constexpr std::int32_t IndexSlotCount = 32;
 inline constexpr std::int32_t IndexDefSize = 768;
 inline constexpr std::int64_t IndexDefsOffset = 512;
-inline constexpr std::int32_t IndexDefsAreaSize = IndexSlotCount * IndexDefSize; // 24576
+inline constexpr std::int32_t IndexDefsAreaSize = IndexSlotCount * IndexDefSize;          // 24576
 inline constexpr std::int64_t IndexFirstPageOffset = IndexDefsOffset + IndexDefsAreaSize; // 25088
 
 // --- slots
@@ -45,10 +45,10 @@ inline constexpr std::int32_t IndexMaxPageSize = 16384;
 
 // --- page header (the page is enciphered whole, header included)
 inline constexpr std::int32_t PageHeaderSize = 13;
-inline constexpr std::size_t PageKindOffset = 0;       // 1, unsigned: TPageKind
-inline constexpr std::size_t PageKeyCountOffset = 1;   // 2, unsigned
-inline constexpr std::size_t PagePreviousOffset = 3;   // 4, signed: previous page on the level, 0 for the first
-inline constexpr std::size_t PageNextOffset = 7;       // 4, signed: next page on the level or of the free list
+inline constexpr std::size_t PageKindOffset = 0;        // 1, unsigned: TPageKind
+inline constexpr std::size_t PageKeyCountOffset = 1;    // 2, unsigned
+inline constexpr std::size_t PagePreviousOffset = 3;    // 4, signed: previous page on the level, 0 for the first
+inline constexpr std::size_t PageNextOffset = 7;        // 4, signed: next page on the level or of the free list
 inline constexpr std::size_t PagePackedSizeOffset = 11; // 2, unsigned: packed entry bytes of compressed leaves
 
 // Page kinds as stored at offset 0.

@@ -7,7 +7,6 @@ namespace nexora {
 
 namespace {
 
-
 bool IsMemoField(const TFieldDef &field) { return field.Type() == ftcBlob && field.Subtype() == fstMemo; }
 
 } // namespace

@@ -74,8 +74,7 @@ void StoreKeyString(const TKeyLayout &layout, const TKeySegment &segment, const 
   std::memcpy(key, text.data(), std::min(text.size(), room));
 }
 
-void StoreKeyValue(const TKeyLayout &layout, const TKeySegment &segment, const std::uint8_t *value,
-                   std::uint8_t *key) {
+void StoreKeyValue(const TKeyLayout &layout, const TKeySegment &segment, const std::uint8_t *value, std::uint8_t *key) {
   switch (segment.Type) {
   case ftcString:
     StoreKeyString(layout, segment, value, key);
@@ -126,8 +125,7 @@ int CompareKeyText(std::uint32_t localeId, bool ignoreCase, const std::uint8_t *
   return Sign(CompareLocaleText(localeId, SlotText(a, length), SlotText(b, length), ignoreCase));
 }
 
-int CompareTextIndexKeys(const TKeyLayout &layout, const std::uint8_t *a, const std::uint8_t *b,
-                         std::int32_t length) {
+int CompareTextIndexKeys(const TKeyLayout &layout, const std::uint8_t *a, const std::uint8_t *b, std::int32_t length) {
   const std::int32_t head = std::min<std::int32_t>(length, TextKeyWordOffset);
   if (const int result = CompareBytes(a, b, head)) {
     return result;
@@ -136,12 +134,13 @@ int CompareTextIndexKeys(const TKeyLayout &layout, const std::uint8_t *a, const 
   if (const int result = CompareKeyText(layout.LocaleId, true, a + TextKeyWordOffset, b + TextKeyWordOffset, word)) {
     return result;
   }
-  const std::int32_t tail = std::min<std::int32_t>(length, layout.KeyLength) - static_cast<std::int32_t>(TextKeyRecordIDOffset);
+  const std::int32_t tail =
+      std::min<std::int32_t>(length, layout.KeyLength) - static_cast<std::int32_t>(TextKeyRecordIDOffset);
   return CompareBytes(a + TextKeyRecordIDOffset, b + TextKeyRecordIDOffset, tail);
 }
 
-int CompareSegment(const TKeyLayout &layout, const TKeySegment &segment, const std::uint8_t *a,
-                   const std::uint8_t *b, std::int32_t available) {
+int CompareSegment(const TKeyLayout &layout, const TKeySegment &segment, const std::uint8_t *a, const std::uint8_t *b,
+                   std::int32_t available) {
   if (const int result = CompareBytes(a, b, std::min(available, 1))) {
     return result;
   }
@@ -253,7 +252,8 @@ void BuildKey(const TKeyLayout &layout, std::span<const std::uint8_t> record, st
     StoreKeyValue(layout, segment, record.data() + segment.ValueOffset, key + segment.KeyOffset + 1);
   }
   if (!layout.Unique && layout.KeyLength >= KeyRecordIDSize && fits(RecordIDOffset, KeyRecordIDSize)) {
-    StoreKeyInt32(key + layout.KeyLength - KeyRecordIDSize, LoadLittleEndian<std::int32_t>(record.data() + RecordIDOffset));
+    StoreKeyInt32(key + layout.KeyLength - KeyRecordIDSize,
+                  LoadLittleEndian<std::int32_t>(record.data() + RecordIDOffset));
   }
 }
 
@@ -313,7 +313,8 @@ std::int64_t BcdKeyValue(const std::uint8_t *bcd) {
     return 0;
   }
   // Digits up to the fourth after the point make the integer; the next one rounds it.
-  const std::int32_t kept = precision - scale + static_cast<std::int32_t>(std::min<std::int64_t>(scale, BcdKeyScaleDigits));
+  const std::int32_t kept =
+      precision - scale + static_cast<std::int32_t>(std::min<std::int64_t>(scale, BcdKeyScaleDigits));
   constexpr auto Limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
   std::uint64_t magnitude = 0;
   bool saturated = false;

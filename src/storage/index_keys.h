@@ -84,10 +84,10 @@ void BuildTextKey(std::uint32_t localeId, std::int16_t fieldNumber, std::string_
 int CompareKeys(const TKeyLayout &layout, const std::uint8_t *a, const std::uint8_t *b, std::int32_t length);
 
 // Key forms of single values, big-endian. Exposed for the range fillers and for tests.
-void StoreKeyInt16(std::uint8_t *key, std::int16_t value);  // sign bit inverted
+void StoreKeyInt16(std::uint8_t *key, std::int16_t value); // sign bit inverted
 void StoreKeyUInt16(std::uint8_t *key, std::uint16_t value);
-void StoreKeyInt32(std::uint8_t *key, std::int32_t value);  // sign bit inverted
-void StoreKeyInt64(std::uint8_t *key, std::int64_t value);  // sign bit inverted
+void StoreKeyInt32(std::uint8_t *key, std::int32_t value); // sign bit inverted
+void StoreKeyInt64(std::uint8_t *key, std::int64_t value); // sign bit inverted
 // Values >= 0: the IEEE bytes with the top bit set; negative values: all bytes inverted.
 void StoreKeyDouble(std::uint8_t *key, double value);
 // A 34-byte BCD image as a 64-bit integer scaled by 10000, rounded half away from zero and

@@ -21,7 +21,14 @@ constexpr std::size_t EntryDuplicateOffset = 8;
 constexpr std::size_t EntryTrailingOffset = 9;
 
 // How the entries of a page are packed.
-enum TPacking : std::uint8_t { pkPlain = icNone, pkDuplicate = icDuplicateByte, pkTrailing = icTrailingByte, pkFull = icFull, pkBranch, pkRaw };
+enum TPacking : std::uint8_t {
+  pkPlain = icNone,
+  pkDuplicate = icDuplicateByte,
+  pkTrailing = icTrailingByte,
+  pkFull = icFull,
+  pkBranch,
+  pkRaw
+};
 
 std::int32_t CommonPrefix(const std::uint8_t *a, const std::uint8_t *b, std::int32_t length) {
   std::int32_t n = 0;
@@ -143,8 +150,8 @@ void TPage::StoreImage(std::uint8_t *image) {
 bool TPage::SameAs(const TBuffer &other) const {
   const auto *page = dynamic_cast<const TPage *>(&other);
   return page != nullptr && kind_ == page->kind_ && keyCount_ == page->keyCount_ && previous_ == page->previous_ &&
-         next_ == page->next_ && geometry_ == page->geometry_ && bound_ == page->bound_ &&
-         entries_ == page->entries_ && ((bound_ && Kind() != TPageKind::Raw) || TBuffer::SameAs(other));
+         next_ == page->next_ && geometry_ == page->geometry_ && bound_ == page->bound_ && entries_ == page->entries_ &&
+         ((bound_ && Kind() != TPageKind::Raw) || TBuffer::SameAs(other));
 }
 
 void TPage::SetKind(TPageKind kind) { SetField(*this, kind_, static_cast<std::uint8_t>(kind)); }

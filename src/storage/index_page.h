@@ -122,9 +122,7 @@ private:
   std::int32_t KeyLength() const { return geometry_.KeyLength; }
   std::size_t Stride() const { return static_cast<std::size_t>(geometry_.KeyLength) + 10; }
   std::uint8_t *Entry(std::int32_t i) { return entries_.data() + static_cast<std::size_t>(i) * Stride(); }
-  const std::uint8_t *Entry(std::int32_t i) const {
-    return entries_.data() + static_cast<std::size_t>(i) * Stride();
-  }
+  const std::uint8_t *Entry(std::int32_t i) const { return entries_.data() + static_cast<std::size_t>(i) * Stride(); }
   // The packing used by this page: branch, plain leaf or a compressed leaf mode.
   std::uint8_t LeafMode() const;
   // Recomputes the lead and trail counts of entry i from its key and its predecessor's.

@@ -99,8 +99,8 @@ bool SortedContains(std::uint32_t localeId, const std::vector<std::string> &word
 
 TTextIndexParams TTextIndexParams::Defaults() {
   TTextIndexParams params;
-  params.StopWords = {"A",  "AN", "AND",  "BE",  "FOR",  "HOW",  "IN",   "IS",   "IT",    "OF",  "ON",
-                      "OR", "THAT", "THE", "THIS", "TO", "WAS", "WHAT", "WHEN", "WHICH", "WHY", "WILL"};
+  params.StopWords = {"A",  "AN",   "AND", "BE",   "FOR", "HOW", "IN",   "IS",   "IT",    "OF",  "ON",
+                      "OR", "THAT", "THE", "THIS", "TO",  "WAS", "WHAT", "WHEN", "WHICH", "WHY", "WILL"};
   params.SpaceChars.AddRange(1, 32);
   params.SpaceChars.AddRange(42, 47);
   params.SpaceChars.AddRange(58, 62);
@@ -119,7 +119,8 @@ std::vector<std::vector<std::uint8_t>> PackTextIndexParams(const TTextIndexParam
   writer.PutInt(static_cast<std::int32_t>(params.StopWords.size()));
   const std::int32_t maxLength = std::min(MaxStopWordLength, payloadSize);
   for (const std::string &word : params.StopWords) {
-    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(word.size(), static_cast<std::size_t>(maxLength)));
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(word.size(), static_cast<std::size_t>(maxLength)));
     writer.PutInt(length);
     writer.PutRun(word.data(), length);
   }
