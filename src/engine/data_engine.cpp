@@ -10,7 +10,6 @@
 namespace nexora {
 namespace {
 
-constexpr const char *DefaultEngineSignature = "NEXORA_SIG";
 constexpr std::uint8_t OldestCurrentVersion = 7;
 constexpr std::array<const char *, 7> TableVersionNames = {"1.00", "1.02", "1.04", "1.08", "2.00", "3.00", "4.00"};
 
@@ -69,6 +68,17 @@ std::uint32_t TDataEngine::Random(std::uint32_t range) {
 }
 
 bool TDataEngine::IsOldTableVersion(std::uint8_t version) { return version < OldestCurrentVersion; }
+
+TErrorCode TDataEngine::CheckTableIdentity(std::uint8_t version, const TDigest &signature) const {
+  if (version != CurrentTableVersion) {
+    return IsOldTableVersion(version) ? NEXORA_OLDVERSION : NEXORA_BADSIGNATURE;
+  }
+  static const TDigest defaultDigest = DigestText(DefaultEngineSignature);
+  if (!SameDigest(signature, signatureDigest_) && !SameDigest(signature, defaultDigest)) {
+    return NEXORA_BADSIGNATURE;
+  }
+  return NEXORA_NONE;
+}
 
 std::string TDataEngine::TableVersionName(std::uint8_t version) {
   return version < TableVersionNames.size() ? TableVersionNames[version] : "";

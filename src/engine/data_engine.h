@@ -20,6 +20,11 @@
 
 namespace nexora {
 
+// The signature every engine accepts, whatever its own: tables written under it open anywhere.
+inline constexpr std::string_view DefaultEngineSignature = "NEXORA_SIG";
+// The format version byte of the data, index and BLOB files of this format.
+inline constexpr std::uint8_t CurrentTableVersion = 6;
+
 // A cipher context as a password entry holds it: the memory and its size in bytes.
 // A size of 0 marks a borrowed copy that must not be freed.
 struct TCryptoContext {
@@ -68,6 +73,10 @@ public:
   static bool IsOldTableVersion(std::uint8_t version);
   // "1.00" for 0 up to "4.00" for 6; "" for any other version byte.
   static std::string TableVersionName(std::uint8_t version);
+  // Whether a table file's version byte and signature identify a table of this format:
+  // 0; 12035 for an older version byte; 12036 for any other version, or a signature that
+  // is neither this engine's nor the default one.
+  TErrorCode CheckTableIdentity(std::uint8_t version, const TDigest &signature) const;
 
   // --- locales
   // Fills the registry: "ANSI Standard" (id 0) first, then the system's locales sorted by

@@ -53,7 +53,7 @@ void TBlobFile::CreateFile() {
   TakeBlockSize();
   TEngineFile::CreateFile();
   header_.fill(0);
-  header_[BlobVersionOffset] = BlobFormatVersion;
+  header_[BlobVersionOffset] = CurrentTableVersion;
   const TDigest &signature = Engine().SignatureDigest();
   std::copy(signature.begin(), signature.end(), header_.begin() + BlobSignatureOffset);
   SetHeaderInt(BlobNextBlockOffset, 1);
@@ -148,7 +148,7 @@ void TBlobFile::EmptyFile() {
   // Cached blocks lie beyond the new end; a later flush must not write them back.
   FreeBuffers();
   TBufferedFile::EmptyFile();
-  header_[BlobVersionOffset] = BlobFormatVersion;
+  header_[BlobVersionOffset] = CurrentTableVersion;
   StoreLittleEndian<std::uint32_t>(header_.data() + BlobChangeCounterOffset, 0);
   SetHeaderInt(BlobNextBlockOffset, 1);
   SetHeaderInt(BlobFreeBlockOffset, 0);
@@ -163,15 +163,10 @@ void TBlobFile::VerifyStructure() {
 }
 
 void TBlobFile::CheckHeader() {
-  const std::uint8_t version = header_[BlobVersionOffset];
-  if (version != BlobFormatVersion) {
-    RaiseError(TDataEngine::IsOldTableVersion(version) ? NEXORA_OLDVERSION : NEXORA_BADSIGNATURE);
-  }
   TDigest signature{};
   std::copy_n(header_.begin() + BlobSignatureOffset, signature.size(), signature.begin());
-  if (!SameDigest(signature, Engine().SignatureDigest()) &&
-      !SameDigest(signature, DigestText(BlobStandardSignatureText))) {
-    RaiseError(NEXORA_BADSIGNATURE);
+  if (const TErrorCode code = Engine().CheckTableIdentity(header_[BlobVersionOffset], signature)) {
+    RaiseError(code);
   }
 }
 

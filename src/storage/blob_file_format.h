@@ -17,9 +17,6 @@ inline constexpr std::size_t BlobSignatureOffset = 9;     // 16: MD5 digest of t
 inline constexpr std::size_t BlobFreeBlockOffset = 25;    // 4, signed: most recently freed block, 0 when none
 inline constexpr std::size_t BlobNextBlockOffset = 29;    // 4, signed: block count + 1
 inline constexpr std::size_t BlobPendingOffset = 33;      // 1: pending-changes flag as it stood when written
-inline constexpr std::uint8_t BlobFormatVersion = 6;
-// The signature text whose digest is accepted whatever the engine's own signature is.
-inline constexpr std::string_view BlobStandardSignatureText = "NEXORA_SIG";
 
 // --- block size limits (the data header's BLOB block size)
 inline constexpr std::int32_t BlobMinBlockSize = 64;

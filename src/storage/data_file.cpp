@@ -109,7 +109,7 @@ void TDataFile::CreateFile() {
   fields_.clear();
   definitionsChanged_ = false;
   header_.Clear();
-  header_.SetU8(DataHeader::Version, DataHeader::CurrentVersion);
+  header_.SetU8(DataHeader::Version, CurrentTableVersion);
   header_.SetDigest(DataHeader::Signature, Engine().SignatureDigest());
   header_.SetI32(DataHeader::NextRecordNumber, 1);
   SetPending();
@@ -129,8 +129,7 @@ void TDataFile::OpenFile() {
     // (12035) before the short read would (9217).
     const std::int32_t received = ReadHeaderImage(true);
     if (received < static_cast<std::int32_t>(DataHeader::Size) &&
-        (received <= static_cast<std::int32_t>(DataHeader::Version) ||
-         header_.Version() == DataHeader::CurrentVersion)) {
+        (received <= static_cast<std::int32_t>(DataHeader::Version) || header_.Version() == CurrentTableVersion)) {
       RaiseError(NEXORA_READERR);
     }
     CheckHeader();
@@ -242,18 +241,9 @@ void TDataFile::EmptyFile() {
   SetPending();
 }
 
-bool TDataFile::SignatureAccepted(const TDataEngine &engine, const TDigest &signature) {
-  static const TDigest defaultDigest = DigestText(DefaultSignatureText);
-  return SameDigest(signature, engine.SignatureDigest()) || SameDigest(signature, defaultDigest);
-}
-
 void TDataFile::CheckHeader() {
-  const std::uint8_t version = header_.Version();
-  if (version != DataHeader::CurrentVersion) {
-    RaiseError(TDataEngine::IsOldTableVersion(version) ? NEXORA_OLDVERSION : NEXORA_BADSIGNATURE);
-  }
-  if (!SignatureAccepted(Engine(), header_.Signature())) {
-    RaiseError(NEXORA_BADSIGNATURE);
+  if (const TErrorCode code = Engine().CheckTableIdentity(header_.Version(), header_.Signature())) {
+    RaiseError(code);
   }
   if (header_.FieldCount() > MaxFieldCount) {
     RaiseError(NEXORA_HEADERCORRUPT);
@@ -394,15 +384,15 @@ TDataFileHeader TDataFile::ReadClosedHeader(TDataEngine &engine, const std::stri
     file.RaiseError(NEXORA_READERR);
   }
   const std::uint8_t version = image.Version();
-  if (version > DataHeader::CurrentVersion) {
+  if (version > CurrentTableVersion) {
     file.RaiseError(NEXORA_BADSIGNATURE);
   }
-  if (version == DataHeader::CurrentVersion) {
+  if (version == CurrentTableVersion) {
     if (received < static_cast<std::int32_t>(DataHeader::Size)) {
       file.RaiseError(NEXORA_READERR);
     }
-    if (!SignatureAccepted(engine, image.Signature())) {
-      file.RaiseError(NEXORA_BADSIGNATURE);
+    if (const TErrorCode code = engine.CheckTableIdentity(version, image.Signature())) {
+      file.RaiseError(code);
     }
     return image;
   }

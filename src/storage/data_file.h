@@ -63,7 +63,6 @@ std::string StructureProblemMessage(const TStructureCheck &check);
 class TDataFile : public TBufferedFile {
 public:
   // Signature text every engine accepts besides its own.
-  static constexpr std::string_view DefaultSignatureText = "NEXORA_SIG";
 
   TDataFile(TDataEngine &engine, std::string name, bool inMemory, TDataFileOwner &owner);
   ~TDataFile() override;
@@ -140,8 +139,6 @@ public:
   // password check value. Errors name the file as table.
   static TDataFileHeader ReadClosedHeader(TDataEngine &engine, const std::string &path, bool inMemory = false,
                                           const std::string &databaseName = {});
-  // Whether a stored signature is accepted by the engine.
-  static bool SignatureAccepted(const TDataEngine &engine, const TDigest &signature);
 
   // --- table creation and definitions
   // Stores the values and sets the pending-changes flag.

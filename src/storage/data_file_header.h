@@ -45,7 +45,6 @@ inline constexpr std::size_t UserMinorVersion = 195; // 2, unsigned
 inline constexpr std::size_t PendingChanges = 197;   // 1, the live pending-changes flag
 inline constexpr std::size_t Reserved198 = 198;      // 314, zero
 
-inline constexpr std::uint8_t CurrentVersion = 6;
 inline constexpr std::size_t MaxDescriptionLength = 100;
 } // namespace DataHeader
 

@@ -26,7 +26,7 @@ void TIndexFile::CreateFile() {
   TakePageSize();
   TEngineFile::CreateFile();
   header_.fill(0);
-  header_[IndexVersionOffset] = IndexFormatVersion;
+  header_[IndexVersionOffset] = CurrentTableVersion;
   const TDigest &signature = Engine().SignatureDigest();
   std::copy(signature.begin(), signature.end(), header_.begin() + IndexSignatureOffset);
   SetHeaderInt(IndexNextPageOffset, 1);
@@ -127,7 +127,7 @@ void TIndexFile::EmptyFile() {
   // Cached pages lie beyond the new end; a later flush must not write them back.
   FreeBuffers();
   TBufferedFile::EmptyFile();
-  header_[IndexVersionOffset] = IndexFormatVersion;
+  header_[IndexVersionOffset] = CurrentTableVersion;
   StoreLittleEndian<std::uint32_t>(header_.data() + IndexChangeCounterOffset, 0);
   SetHeaderInt(IndexNextPageOffset, 1);
   SetHeaderInt(IndexFreePageOffset, 0);
@@ -139,15 +139,10 @@ void TIndexFile::EmptyFile() {
 }
 
 void TIndexFile::CheckHeader() {
-  const std::uint8_t version = header_[IndexVersionOffset];
-  if (version != IndexFormatVersion) {
-    RaiseError(TDataEngine::IsOldTableVersion(version) ? NEXORA_OLDVERSION : NEXORA_BADSIGNATURE);
-  }
   TDigest signature{};
   std::copy_n(header_.begin() + IndexSignatureOffset, signature.size(), signature.begin());
-  if (!SameDigest(signature, Engine().SignatureDigest()) &&
-      !SameDigest(signature, DigestText(BlobStandardSignatureText))) {
-    RaiseError(NEXORA_BADSIGNATURE);
+  if (const TErrorCode code = Engine().CheckTableIdentity(header_[IndexVersionOffset], signature)) {
+    RaiseError(code);
   }
 }
 

@@ -22,7 +22,6 @@ inline constexpr std::size_t IndexSecondaryCountOffset = 33; // 1, unsigned: 0 t
 inline constexpr std::size_t IndexRootsOffset = 34;          // 32 x 4, signed: root page of slot i at 34 + 4i
 inline constexpr std::size_t IndexDataRootsOffset = 162;     // 32 x 4, signed: data root page of slot i
 inline constexpr std::size_t IndexPendingOffset = 290;       // 1: pending-changes flag as it stood when written
-inline constexpr std::uint8_t IndexFormatVersion = 6;
 
 // --- definition area (read, written and enciphered as one buffer)
 inline constexpr std::int32_t IndexSlotCount = 32;

@@ -56,7 +56,7 @@ TEST_F(IndexFile, HeaderAndDefinitionsSurviveAReopenPlainAndEncrypted) {
     const TBytes bytes = ReadBytes(path);
     ASSERT_GE(bytes.size(), static_cast<std::size_t>(IndexFirstPageOffset));
     // Plain files show the version and the name in clear; encrypted ones do not.
-    const bool clearVersion = bytes[IndexVersionOffset] == IndexFormatVersion && bytes[29] == 2;
+    const bool clearVersion = bytes[IndexVersionOffset] == CurrentTableVersion && bytes[29] == 2;
     EXPECT_EQ(clearVersion, !encrypted);
     file->CloseFile();
   }
