@@ -107,14 +107,7 @@ std::int32_t TBlobFile::GetReadAhead(TDataCursor * /*cursor*/, TReadDirection /*
 
 void TBlobFile::ReadHeader() {
   std::array<std::uint8_t, BlobHeaderSize> image{};
-  {
-    TEngineFileIO io(*this);
-    Seek(0, 0);
-    ReadBuffer(image.data(), BlobHeaderSize, false);
-  }
-  if (void *cipher = Cipher()) {
-    Engine().DecryptBuffer(cipher, image.data(), BlobHeaderSize);
-  }
+  ReadArea(0, image.data(), BlobHeaderSize, Cipher());
   header_ = image;
   header_[BlobPendingOffset] = 0;
 }
@@ -125,15 +118,7 @@ bool TBlobFile::WriteHeader(bool force) {
   }
   StoreLittleEndian(header_.data() + BlobChangeCounterOffset, GetChangeCounter() + 1);
   std::array<std::uint8_t, BlobHeaderSize> image = header_;
-  if (void *cipher = Cipher()) {
-    Engine().EncryptBuffer(cipher, image.data(), BlobHeaderSize);
-  }
-  {
-    TEngineFileIO io(*this);
-    Seek(0, 0);
-    WriteBuffer(image.data(), BlobHeaderSize);
-  }
-  CacheOwner().MarkWritten();
+  WriteArea(0, image.data(), BlobHeaderSize, Cipher());
   header_[BlobPendingOffset] = 0;
   return true;
 }

@@ -18,6 +18,29 @@ void TBufferedFile::CheckFileSizeLimit() {
   }
 }
 
+void TBufferedFile::ReadArea(std::int64_t offset, std::uint8_t *bytes, std::int32_t length, void *cipher) {
+  {
+    TEngineFileIO io(*this);
+    Seek(0, offset);
+    ReadBuffer(bytes, length, false);
+  }
+  if (cipher != nullptr) {
+    Engine().DecryptBuffer(cipher, bytes, length);
+  }
+}
+
+void TBufferedFile::WriteArea(std::int64_t offset, std::uint8_t *bytes, std::int32_t length, void *cipher) {
+  if (cipher != nullptr) {
+    Engine().EncryptBuffer(cipher, bytes, length);
+  }
+  {
+    TEngineFileIO io(*this);
+    Seek(0, offset);
+    WriteBuffer(bytes, length);
+  }
+  owner_.MarkWritten();
+}
+
 std::int32_t TBufferedFile::CacheLimit(std::int32_t sizeLimit, std::int32_t countLimit, std::int32_t overhead) const {
   const std::int32_t payload = GetPayloadSize();
   if (payload == 0) {

@@ -99,6 +99,12 @@ protected:
   std::int32_t CacheLimit(std::int32_t sizeLimit, std::int32_t countLimit, std::int32_t overhead) const;
   // The size rule of CheckGrowth, shared by every kind.
   void CheckFileSizeLimit();
+  // Reads an area outside the buffers (a header, a definition area) in one transfer and,
+  // given the table's key, deciphers it as one buffer. Raises 9217 when it is short.
+  void ReadArea(std::int64_t offset, std::uint8_t *bytes, std::int32_t length, void *cipher);
+  // Enciphers the bytes in place when given the table's key, writes them in one
+  // transfer and marks the table written. Raises 9218.
+  void WriteArea(std::int64_t offset, std::uint8_t *bytes, std::int32_t length, void *cipher);
 
 private:
   // The sorted list keeps each number beside its buffer, so searches stay in one array

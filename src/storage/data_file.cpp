@@ -214,12 +214,8 @@ bool TDataFile::WriteHeader(bool force) {
   }
   header_.SetU32(DataHeader::ChangeCounter, header_.ChangeCounter() + 1);
   header_.SetF64(DataHeader::LastWriteTime, EncodeHeaderTime(LocalDayCountNow()));
-  {
-    TEngineFileIO io(*this);
-    Seek(0, 0);
-    WriteBuffer(header_.Bytes(), static_cast<std::int32_t>(DataHeader::Size));
-  }
-  dataOwner_.MarkWritten();
+  // The data header is never enciphered.
+  WriteArea(0, header_.Bytes(), static_cast<std::int32_t>(DataHeader::Size), nullptr);
   header_.SetU8(DataHeader::PendingChanges, 0);
   return true;
 }
@@ -503,14 +499,7 @@ void TDataFile::ReadFieldDefs() {
     return;
   }
   scratch_.assign(static_cast<std::size_t>(areaSize), 0);
-  {
-    TEngineFileIO io(*this);
-    Seek(0, DefinitionsOffset);
-    ReadBuffer(scratch_.data(), static_cast<std::int32_t>(areaSize), false);
-  }
-  if (void *context = DefinitionsContext()) {
-    Engine().DecryptBuffer(context, scratch_.data(), static_cast<std::int32_t>(areaSize));
-  }
+  ReadArea(DefinitionsOffset, scratch_.data(), static_cast<std::int32_t>(areaSize), DefinitionsContext());
   const std::int32_t count = header_.FieldCount();
   fields_.reserve(static_cast<std::size_t>(count));
   for (std::int32_t i = 0; i < count; ++i) {
@@ -530,17 +519,9 @@ void TDataFile::WriteFieldDefs() {
     for (std::size_t i = 0; i < fields_.size(); ++i) {
       std::copy_n(fields_[i].Bytes(), TFieldDef::Size, scratch_.data() + i * TFieldDef::Size);
     }
-    if (void *context = DefinitionsContext()) {
-      Engine().EncryptBuffer(context, scratch_.data(), static_cast<std::int32_t>(areaSize));
-    }
-    {
-      TEngineFileIO io(*this);
-      Seek(0, DefinitionsOffset);
-      WriteBuffer(scratch_.data(), static_cast<std::int32_t>(areaSize));
-    }
+    WriteArea(DefinitionsOffset, scratch_.data(), static_cast<std::int32_t>(areaSize), DefinitionsContext());
     scratch_.clear();
     scratch_.shrink_to_fit();
-    dataOwner_.MarkWritten();
     if (dataOwner_.ForceFlush()) {
       FlushFile();
     }

@@ -86,14 +86,7 @@ std::int32_t TIndexFile::GetReadAhead(TDataCursor * /*cursor*/, TReadDirection /
 
 void TIndexFile::ReadHeader() {
   std::array<std::uint8_t, IndexHeaderSize> image{};
-  {
-    TEngineFileIO io(*this);
-    Seek(0, 0);
-    ReadBuffer(image.data(), IndexHeaderSize, false);
-  }
-  if (void *cipher = Cipher()) {
-    Engine().DecryptBuffer(cipher, image.data(), IndexHeaderSize);
-  }
+  ReadArea(0, image.data(), IndexHeaderSize, Cipher());
   header_ = image;
   header_[IndexPendingOffset] = 0;
 }
@@ -104,15 +97,7 @@ bool TIndexFile::WriteHeader(bool force) {
   }
   StoreLittleEndian(header_.data() + IndexChangeCounterOffset, GetChangeCounter() + 1);
   std::array<std::uint8_t, IndexHeaderSize> image = header_;
-  if (void *cipher = Cipher()) {
-    Engine().EncryptBuffer(cipher, image.data(), IndexHeaderSize);
-  }
-  {
-    TEngineFileIO io(*this);
-    Seek(0, 0);
-    WriteBuffer(image.data(), IndexHeaderSize);
-  }
-  CacheOwner().MarkWritten();
+  WriteArea(0, image.data(), IndexHeaderSize, Cipher());
   header_[IndexPendingOffset] = 0;
   return true;
 }

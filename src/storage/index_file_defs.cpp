@@ -19,14 +19,7 @@ bool IsSlotRead(std::int32_t slot, std::int32_t count) { return slot <= count ||
 
 void TIndexFile::ReadIndexDefs() {
   std::vector<std::uint8_t> area(IndexDefsAreaSize);
-  {
-    TEngineFileIO io(*this);
-    Seek(0, IndexDefsOffset);
-    ReadBuffer(area.data(), IndexDefsAreaSize, false);
-  }
-  if (void *cipher = Cipher()) {
-    Engine().DecryptBuffer(cipher, area.data(), IndexDefsAreaSize);
-  }
+  ReadArea(IndexDefsOffset, area.data(), IndexDefsAreaSize, Cipher());
   const std::int32_t count = SecondaryCount();
   for (std::int32_t slot = 0; slot < IndexSlotCount; ++slot) {
     defs_[static_cast<std::size_t>(slot)] =
@@ -47,15 +40,7 @@ bool TIndexFile::WriteIndexDefs(bool force) {
                   defs_[static_cast<std::size_t>(slot)].Bytes(), IndexDefSize);
     }
   }
-  if (void *cipher = Cipher()) {
-    Engine().EncryptBuffer(cipher, area.data(), IndexDefsAreaSize);
-  }
-  {
-    TEngineFileIO io(*this);
-    Seek(0, IndexDefsOffset);
-    WriteBuffer(area.data(), IndexDefsAreaSize);
-  }
-  CacheOwner().MarkWritten();
+  WriteArea(IndexDefsOffset, area.data(), IndexDefsAreaSize, Cipher());
   if (CacheOwner().ForceFlush()) {
     FlushFile();
   }
