@@ -5,6 +5,7 @@
 
 #include "engine/data_engine.h"
 #include "engine/engine_error.h"
+#include "test_support/raised_code.h"
 
 namespace nexora {
 namespace {
@@ -30,14 +31,7 @@ TBytes Random(std::size_t length, unsigned seed) {
   return bytes;
 }
 
-TErrorCode CodeOf(const std::function<void()> &action) {
-  try {
-    action();
-  } catch (const ENEXORAEngineError &error) {
-    return error.ErrorCode();
-  }
-  return NEXORA_NONE;
-}
+using testing::RaisedCode;
 
 class Compression : public ::testing::Test {
 protected:
@@ -94,12 +88,12 @@ TEST_F(Compression, DamagedStreamsRaise15002) {
   const TBytes truncated(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2));
   const TBytes cases[] = {flipped, badChecksum, truncated, TBytes{}, TBytes{0x78}, TextLike(100)};
   for (const TBytes &damaged : cases) {
-    EXPECT_EQ(CodeOf([&] { Decompress(damaged); }), NEXORA_UNCOMPRESS) << damaged.size();
+    EXPECT_EQ(RaisedCode([&] { Decompress(damaged); }), NEXORA_UNCOMPRESS) << damaged.size();
   }
 }
 
 TEST_F(Compression, InvalidLevelRaises15001) {
-  EXPECT_EQ(CodeOf([&] { Compress(TextLike(10), 10); }), NEXORA_COMPRESS);
+  EXPECT_EQ(RaisedCode([&] { Compress(TextLike(10), 10); }), NEXORA_COMPRESS);
 }
 
 TEST_F(Compression, ErrorsCarryTheMessageAndNoNames) {
@@ -131,8 +125,8 @@ TEST_F(Compression, HooksReplaceTheBuiltInRoutines) {
 TEST_F(Compression, AnyExceptionFromAHookBecomesTheEngineError) {
   engine_.Hooks().Compress = [](const void *, std::int32_t, std::uint8_t, TBytes &) { throw 42; };
   engine_.Hooks().Decompress = [](const void *, std::int32_t, TBytes &) { throw std::runtime_error("broken"); };
-  EXPECT_EQ(CodeOf([&] { Compress(TextLike(10), 6); }), NEXORA_COMPRESS);
-  EXPECT_EQ(CodeOf([&] { Decompress(TextLike(10)); }), NEXORA_UNCOMPRESS);
+  EXPECT_EQ(RaisedCode([&] { Compress(TextLike(10), 6); }), NEXORA_COMPRESS);
+  EXPECT_EQ(RaisedCode([&] { Decompress(TextLike(10)); }), NEXORA_UNCOMPRESS);
 }
 
 } // namespace

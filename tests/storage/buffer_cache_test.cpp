@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "engine/engine_error.h"
+#include "test_support/raised_code.h"
 #include "platform/os/posix_io.h"
 #include "test_buffer_file.h"
 
@@ -18,14 +19,7 @@ constexpr std::int32_t BufferSize = 100;
 // The byte every position of buffer n holds in the fixture's file.
 std::uint8_t Fill(std::int32_t n) { return static_cast<std::uint8_t>(n * 3 + 1); }
 
-TErrorCode CodeOf(const std::function<void()> &action) {
-  try {
-    action();
-  } catch (const ENEXORAEngineError &error) {
-    return error.ErrorCode();
-  }
-  return NEXORA_NONE;
-}
+using testing::RaisedCode;
 
 // A file of 20 buffers on disk, opened through the test file kind.
 class BufferCache : public ::testing::Test {
@@ -104,7 +98,7 @@ TEST_F(BufferCache, HitsComeFromTheCacheWithoutReading) {
 
 TEST_F(BufferCache, BufferZeroIsCorruption) {
   Limit(8);
-  EXPECT_EQ(CodeOf([&] { Get(0); }), NEXORA_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { Get(0); }), NEXORA_FILECORRUPT);
 }
 
 TEST_F(BufferCache, OnePastTheEndIsCreatedWithoutReading) {
@@ -120,11 +114,11 @@ TEST_F(BufferCache, OnePastTheEndIsCreatedWithoutReading) {
 
 TEST_F(BufferCache, TwoPastTheEndReadsPastTheFile) {
   Limit(8);
-  EXPECT_EQ(CodeOf([&] { Get(Count + 2); }), NEXORA_READERR);
+  EXPECT_EQ(RaisedCode([&] { Get(Count + 2); }), NEXORA_READERR);
   // Where short reads are accepted, the buffer that did not come is corruption instead.
   owner_.exclusive = true;
   owner_.written = true;
-  EXPECT_EQ(CodeOf([&] { Get(Count + 2); }), NEXORA_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { Get(Count + 2); }), NEXORA_FILECORRUPT);
 }
 
 TEST_F(BufferCache, CapacityGrowsWhenEveryBufferIsPinned) {
@@ -203,7 +197,7 @@ TEST_F(BufferCache, PinnedDirtyBufferAtAPlainFlushIsCorruption) {
   Limit(8);
   TBuffer *buffer = Get(3);
   buffer->MarkDirty();
-  EXPECT_EQ(CodeOf([&] { file_->FlushBuffers(false); }), NEXORA_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { file_->FlushBuffers(false); }), NEXORA_FILECORRUPT);
   EXPECT_FALSE(file_->FlushBuffers(true)) << "an evicting flush skips it";
 }
 
@@ -270,7 +264,7 @@ TEST_F(BufferCache, FailedWriteRaises9218AndKeepsTheBufferDirty) {
   buffer->MarkDirty();
   file_->ReleaseBuffer(buffer);
   InjectOSFault(TOSCall::Write, 1, EIO);
-  EXPECT_EQ(CodeOf([&] { file_->FlushBuffers(false); }), NEXORA_WRITEERR);
+  EXPECT_EQ(RaisedCode([&] { file_->FlushBuffers(false); }), NEXORA_WRITEERR);
   EXPECT_TRUE(buffer->Dirty());
   EXPECT_EQ(FileByte(BufferOffset(2)), Fill(2));
   EXPECT_TRUE(file_->FlushBuffers(false));
@@ -287,7 +281,7 @@ TEST_F(BufferCache, AcceptedShortReadKeepsOnlyTheBuffersReceived) {
   file_->ReleaseBuffer(last);
   EXPECT_EQ(file_->CachedCount(), 3);
   EXPECT_EQ(file_->Statistics().Reads, 3);
-  EXPECT_EQ(CodeOf([&] { Get(Count + 1, TReadDirection::Forward); }), NEXORA_FILECORRUPT);
+  EXPECT_EQ(RaisedCode([&] { Get(Count + 1, TReadDirection::Forward); }), NEXORA_FILECORRUPT);
   EXPECT_EQ(file_->CachedCount(), 3);
 }
 
@@ -295,7 +289,7 @@ TEST_F(BufferCache, FailedReadLeavesTheCacheAsItWas) {
   Limit(16, 4);
   file_->ReleaseBuffer(Get(1));
   InjectOSFault(TOSCall::Read, 1, EIO);
-  EXPECT_EQ(CodeOf([&] { Get(8, TReadDirection::Forward); }), NEXORA_READERR);
+  EXPECT_EQ(RaisedCode([&] { Get(8, TReadDirection::Forward); }), NEXORA_READERR);
   EXPECT_EQ(file_->CachedCount(), 1);
   EXPECT_FALSE(TouchReads(1));
   TBuffer *again = Get(8, TReadDirection::Forward);
@@ -345,7 +339,7 @@ TEST_F(BufferCache, FileFullAt9479) {
   Limit(8);
   engine_.Start("nexora.lck");
   file_->SetBufferCount(40'000'000); // 64 + 40,000,000 x 100 bytes is beyond 4,000,000,000
-  EXPECT_EQ(CodeOf([&] { Get(40'000'001); }), NEXORA_TABLEFULL);
+  EXPECT_EQ(RaisedCode([&] { Get(40'000'001); }), NEXORA_TABLEFULL);
   file_->SetBufferCount(39'999'998);
   file_->ReleaseBuffer(Get(39'999'999));
 }

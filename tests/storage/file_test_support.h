@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
+#include "test_support/raised_code.h"
 
 namespace nexora::testing {
 
@@ -52,16 +53,6 @@ inline TBytes ReadBytes(const std::string &path) {
 }
 
 inline TBytes Filled(std::size_t length, std::uint8_t value) { return TBytes(length, value); }
-
-// The engine code the call raised, 0 when it raised nothing.
-inline TErrorCode RaisedCode(const std::function<void()> &call) {
-  try {
-    call();
-  } catch (const ENEXORAEngineError &error) {
-    return error.ErrorCode();
-  }
-  return NEXORA_NONE;
-}
 
 // A forked child that runs body and exits with its result (0 to 255). Parent and child
 // step each other through two pipes: one side Signal()s, the other Wait()s.
