@@ -118,7 +118,8 @@ std::optional<TBcdValue> BcdFromText(std::string_view text, std::uint8_t precisi
   TBcdValue value;
   value.Bytes[BcdPrecisionOffset] = precision;
   const bool zero = digits.find_first_not_of('0') == std::string::npos;
-  value.Bytes[BcdSignScaleOffset] = static_cast<std::uint8_t>(scale | (decimal->Negative && !zero ? BcdNegativeBit : 0));
+  value.Bytes[BcdSignScaleOffset] =
+      static_cast<std::uint8_t>(scale | (decimal->Negative && !zero ? BcdNegativeBit : 0));
   for (std::size_t i = 0; i < digits.size(); ++i) {
     const auto nibble = static_cast<std::uint8_t>(digits[i] - '0');
     value.Bytes[BcdDigitsOffset + i / 2] |= static_cast<std::uint8_t>(i % 2 == 0 ? nibble << 4 : nibble);

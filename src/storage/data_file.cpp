@@ -6,6 +6,7 @@
 
 #include "engine/data_engine.h"
 #include "storage/field_def_rules.h"
+#include "storage/record.h"
 #include "support/date_time.h"
 
 namespace nexora {
@@ -153,6 +154,8 @@ void TDataFile::CloseFile() {
 }
 
 // --- buffer geometry
+
+std::unique_ptr<TBuffer> TDataFile::NewBuffer() { return std::make_unique<TRecord>(*this); }
 
 void TDataFile::RaiseCorrupt() const { RaiseError(NEXORA_FILECORRUPT); }
 

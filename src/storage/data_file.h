@@ -85,6 +85,8 @@ public:
   void CloseFile() override;
 
   // --- buffer geometry (buffers are records)
+  // The cache's buffers are records.
+  std::unique_ptr<TBuffer> NewBuffer() override;
   [[noreturn]] void RaiseCorrupt() const override; // 8962 NEXORA_FILECORRUPT
   // 9479 unless the record count is below the engine's maximum and the end offset is
   // within the maximum file size.

@@ -36,8 +36,8 @@ void CheckShape(const TFieldDef &def) {
   case ftcVarBytes:
     break;
   default:
-    sound = IsSystemField(def) ||
-            def.PhysicalSize() == ComputePhysicalSize(def.Type(), def.Subtype(), def.DeclaredSize());
+    sound =
+        IsSystemField(def) || def.PhysicalSize() == ComputePhysicalSize(def.Type(), def.Subtype(), def.DeclaredSize());
     break;
   }
   if (!sound) {
@@ -307,8 +307,7 @@ bool GetField(const TFieldDef &def, std::span<const std::uint8_t> image, std::ui
   return slot[0] != FieldIndicatorNull;
 }
 
-void SetField(const TFieldDef &def, std::span<std::uint8_t> image, const std::uint8_t *value,
-              std::uint32_t localeId) {
+void SetField(const TFieldDef &def, std::span<std::uint8_t> image, const std::uint8_t *value, std::uint32_t localeId) {
   if (!HasPlace(def) || IsSystemField(def)) {
     return;
   }

@@ -42,8 +42,7 @@ bool GetField(const TFieldDef &def, std::span<const std::uint8_t> image, std::ui
 // - boolean: 1 for any nonzero 16-bit value; indicator 1;
 // - any other type: the physical size in bytes; indicator 1.
 // System fields are never written here.
-void SetField(const TFieldDef &def, std::span<std::uint8_t> image, const std::uint8_t *value,
-              std::uint32_t localeId);
+void SetField(const TFieldDef &def, std::span<std::uint8_t> image, const std::uint8_t *value, std::uint32_t localeId);
 
 // The typed forms (alternatives in field_value.h). ReadFieldValue gives std::monostate
 // for a null slot. WriteFieldValue encodes the value and stores it through SetField;

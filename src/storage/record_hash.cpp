@@ -11,7 +11,7 @@ namespace nexora {
 namespace {
 
 bool HasBlobFields(TFieldDefList fields) {
-  return std::any_of(fields.begin(), fields.end(), [](const TFieldDef *def) { return def->Type() == ftcBlob; });
+  return std::any_of(fields.begin(), fields.end(), [](const TFieldDef &def) { return def.Type() == ftcBlob; });
 }
 
 } // namespace
@@ -24,7 +24,8 @@ TDigest ComputeRecordHash(TFieldDefList fields, std::span<const std::uint8_t> im
     return DigestBytes(image.data() + RecordFieldsOffset, image.size() - RecordFieldsOffset);
   }
   std::vector<std::uint8_t> scratch(image.size(), 0);
-  for (const TFieldDef *def : fields) {
+  for (const TFieldDef &field : fields) {
+    const TFieldDef *def = &field;
     if (def->Type() == ftcBlob || def->Hidden() || def->RecordOffset() < RecordFieldsOffset) {
       continue;
     }

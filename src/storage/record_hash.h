@@ -9,8 +9,8 @@
 namespace nexora {
 
 // The user field definitions of a table in field order (1 to F), as the data file
-// holds them. The pointers must stay valid for the call.
-using TFieldDefList = std::span<const TFieldDef *const>;
+// holds them (TDataFile::FieldDefs).
+using TFieldDefList = std::span<const TFieldDef>;
 
 // The record hash: MD5 of bytes 25 to R - 1 of the image. In a table with BLOB fields
 // the digest is taken over a zeroed scratch image into which only the slots of fields
