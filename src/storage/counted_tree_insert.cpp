@@ -82,7 +82,7 @@ TPinnedPage TCountedTree::Split(TPage &page) {
   }
   page.SetNext(right->Number());
   if (page.IsLeaf() && page.Geometry().Compression != icNone) {
-
+    BalanceBytes(page, *right);
   }
   return right;
 }
