@@ -52,42 +52,40 @@ class TFieldDef {
 public:
   static constexpr std::size_t Size = 768;
   // Offsets and widths of the definition image.
-  static constexpr std::size_t NumberOffset = 0;           // 2, unsigned
-  static constexpr std::size_t NameOffset = 2;             // 61, length-prefixed, 1 to 60
+  static constexpr std::size_t NumberOffset = 0; // 2, unsigned
+  static constexpr std::size_t NameOffset = 2;   // 61, length-prefixed, 1 to 60
   static constexpr std::size_t NameField = 61;
-  static constexpr std::size_t DescriptionOffset = 63;     // 101, length-prefixed, 0 to 100
+  static constexpr std::size_t DescriptionOffset = 63; // 101, length-prefixed, 0 to 100
   static constexpr std::size_t TextField = 101;
-  static constexpr std::size_t TypeOffset = 164;           // 1
-  static constexpr std::size_t SubtypeOffset = 165;        // 1
-  static constexpr std::size_t DeclaredSizeOffset = 166;   // 2
-  static constexpr std::size_t DecimalsOffset = 168;       // 1
-  static constexpr std::size_t PhysicalSizeOffset = 169;   // 2
+  static constexpr std::size_t TypeOffset = 164;             // 1
+  static constexpr std::size_t SubtypeOffset = 165;          // 1
+  static constexpr std::size_t DeclaredSizeOffset = 166;     // 2
+  static constexpr std::size_t DecimalsOffset = 168;         // 1
+  static constexpr std::size_t PhysicalSizeOffset = 169;     // 2
   static constexpr std::size_t PhysicalDecimalsOffset = 171; // 1
-  static constexpr std::size_t RecordOffsetOffset = 172;   // 2
-  static constexpr std::size_t RequiredOffset = 174;       // 1
-  static constexpr std::size_t CharCaseOffset = 175;       // 1: 0 none, 1 lower, 2 upper
-  static constexpr std::size_t MinimumOffset = 176;        // 101, length-prefixed
-  static constexpr std::size_t MaximumOffset = 277;        // 101, length-prefixed
-  static constexpr std::size_t DefaultOffset = 378;        // 101, length-prefixed
-  static constexpr std::size_t CompressionOffset = 479;    // 1, 0 to 9 for BLOB fields
-  static constexpr std::size_t HiddenOffset = 485;         // 1, set only by the query engine
+  static constexpr std::size_t RecordOffsetOffset = 172;     // 2
+  static constexpr std::size_t RequiredOffset = 174;         // 1
+  static constexpr std::size_t CharCaseOffset = 175;         // 1: 0 none, 1 lower, 2 upper
+  static constexpr std::size_t MinimumOffset = 176;          // 101, length-prefixed
+  static constexpr std::size_t MaximumOffset = 277;          // 101, length-prefixed
+  static constexpr std::size_t DefaultOffset = 378;          // 101, length-prefixed
+  static constexpr std::size_t CompressionOffset = 479;      // 1, 0 to 9 for BLOB fields
+  static constexpr std::size_t HiddenOffset = 485;           // 1, set only by the query engine
   static constexpr std::size_t MaxNameLength = 60;
   static constexpr std::size_t MaxTextLength = 100;
 
   TFieldDef() { bytes_.fill(0); }
-  explicit TFieldDef(const std::uint8_t* image) { std::memcpy(bytes_.data(), image, Size); }
+  explicit TFieldDef(const std::uint8_t *image) { std::memcpy(bytes_.data(), image, Size); }
 
-  std::uint8_t* Bytes() { return bytes_.data(); }
-  const std::uint8_t* Bytes() const { return bytes_.data(); }
+  std::uint8_t *Bytes() { return bytes_.data(); }
+  const std::uint8_t *Bytes() const { return bytes_.data(); }
 
   std::uint16_t Number() const { return Get16(NumberOffset); }
   void SetNumber(std::uint16_t value) { Set16(NumberOffset, value); }
   std::string Name() const { return ReadShortText(bytes_.data() + NameOffset, NameField); }
   void SetName(std::string_view value) { WriteShortText(bytes_.data() + NameOffset, NameField, value); }
   std::string Description() const { return ReadShortText(bytes_.data() + DescriptionOffset, TextField); }
-  void SetDescription(std::string_view value) {
-    WriteShortText(bytes_.data() + DescriptionOffset, TextField, value);
-  }
+  void SetDescription(std::string_view value) { WriteShortText(bytes_.data() + DescriptionOffset, TextField, value); }
   std::uint8_t Type() const { return bytes_[TypeOffset]; }
   void SetType(std::uint8_t value) { bytes_[TypeOffset] = value; }
   std::uint8_t Subtype() const { return bytes_[SubtypeOffset]; }

@@ -1,6 +1,5 @@
 #include "storage/record_allocation.h"
 
-
 #include "storage/data_file.h"
 #include "storage/record_layout.h"
 

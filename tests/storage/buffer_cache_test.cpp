@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "engine/engine_error.h"
-#include "test_support/raised_code.h"
 #include "platform/os/posix_io.h"
 #include "test_buffer_file.h"
+#include "test_support/raised_code.h"
 
 namespace nexora {
 namespace {

@@ -94,8 +94,7 @@ TEST_F(CountedTreeDamage, MissingKeysAreRefusedAndChangeNothing) {
   const TBytes absent = fixture_.Key("999", 0, 99);
   EXPECT_FALSE(fixture_.Tree().KeyExists(absent.data(), path_));
   EXPECT_EQ(Raised([&] { fixture_.Tree().DeleteKey(absent.data(), path_); }), NEXORA_INDEXCORRUPT);
-  EXPECT_EQ(Raised([&] { fixture_.Tree().ReplaceKey(absent.data(), keys_[0].data(), 1, path_); }),
-            NEXORA_INDEXCORRUPT);
+  EXPECT_EQ(Raised([&] { fixture_.Tree().ReplaceKey(absent.data(), keys_[0].data(), 1, path_); }), NEXORA_INDEXCORRUPT);
   EXPECT_EQ(Entries(), before);
   EXPECT_EQ(fixture_.Tree().KeyCount(), 60);
 }
@@ -138,37 +137,37 @@ void Edit(TTreeFixture &fixture, std::int32_t n, const std::function<void(TPage 
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CountedTreeDamaged,
-    ::testing::Values(
-        TDamageCase{"RootOfABranchKind",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[0], [](TPage &p) { p.SetKind(TPageKind::Branch); });
-                    }},
-        TDamageCase{"RootKindBelowTheRoot",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[1], [](TPage &p) { p.SetKind(TPageKind::RootBranch); });
-                    }},
-        TDamageCase{"RawPageOnThePath",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[1], [](TPage &p) { p.SetKind(TPageKind::Raw); });
-                    }},
-        TDamageCase{"ChildPointsToTheRoot",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[1], [&](TPage &p) { p.SetPointer(0, pages[0]); });
-                    }},
-        TDamageCase{"CycleOfChildPointers",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[1], [&](TPage &p) { p.SetPointer(0, pages[1]); });
-                    }},
-        TDamageCase{"ChildBeyondTheFile",
-                    [](TTreeFixture &f, const auto &pages) {
-                      Edit(f, pages[0], [&](TPage &p) { p.SetPointer(0, f.File().NextPageNumber() + 5); });
-                    }},
-        TDamageCase{"EmptyPageOnThePath",
-                    [](TTreeFixture &f, const auto &pages) {
-                      const TPinnedPage empty{f.File(), f.File().AllocatePage(TTreeFixture::IndexNumber)};
-                      empty->SetKind(TPageKind::Branch);
-                      Edit(f, pages[0], [&](TPage &p) { p.SetPointer(0, empty->Number()); });
-                    }}),
+    ::testing::Values(TDamageCase{"RootOfABranchKind",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[0], [](TPage &p) { p.SetKind(TPageKind::Branch); });
+                                  }},
+                      TDamageCase{"RootKindBelowTheRoot",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[1], [](TPage &p) { p.SetKind(TPageKind::RootBranch); });
+                                  }},
+                      TDamageCase{"RawPageOnThePath",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[1], [](TPage &p) { p.SetKind(TPageKind::Raw); });
+                                  }},
+                      TDamageCase{"ChildPointsToTheRoot",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[1], [&](TPage &p) { p.SetPointer(0, pages[0]); });
+                                  }},
+                      TDamageCase{"CycleOfChildPointers",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[1], [&](TPage &p) { p.SetPointer(0, pages[1]); });
+                                  }},
+                      TDamageCase{"ChildBeyondTheFile",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    Edit(f, pages[0],
+                                         [&](TPage &p) { p.SetPointer(0, f.File().NextPageNumber() + 5); });
+                                  }},
+                      TDamageCase{"EmptyPageOnThePath",
+                                  [](TTreeFixture &f, const auto &pages) {
+                                    const TPinnedPage empty{f.File(), f.File().AllocatePage(TTreeFixture::IndexNumber)};
+                                    empty->SetKind(TPageKind::Branch);
+                                    Edit(f, pages[0], [&](TPage &p) { p.SetPointer(0, empty->Number()); });
+                                  }}),
     [](const ::testing::TestParamInfo<TDamageCase> &info) { return std::string(info.param.name); });
 
 TEST_F(CountedTreeDamage, CountsBeyondTheKeysBelowAreRefusedByOrdinal) {

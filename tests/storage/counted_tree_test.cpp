@@ -197,18 +197,19 @@ TEST_P(CountedTreeRandom, StaysConsistentWithAnOrderedModel) {
 // trees are deep already with few keys).
 INSTANTIATE_TEST_SUITE_P(
     Configurations, CountedTreeRandom,
-    ::testing::Values(TRandomCase{"Small_Unique_Plain", {1024, true, false, icNone, false, 20}},
-                      TRandomCase{"Small_NonUnique_Descending_Duplicate", {1024, false, true, icDuplicateByte, false, 20}},
-                      TRandomCase{"Small_Unique_Descending_Trailing", {1024, true, true, icTrailingByte, false, 20}},
-                      TRandomCase{"Small_NonUnique_Full", {1024, false, false, icFull, false, 20}},
-                      TRandomCase{"Large_NonUnique_Plain", {4096, false, false, icNone, false, 100}},
-                      TRandomCase{"Large_Unique_Duplicate", {4096, true, false, icDuplicateByte, false, 100}},
-                      TRandomCase{"Large_NonUnique_Descending_Trailing", {4096, false, true, icTrailingByte, false, 100}},
-                      TRandomCase{"Large_Unique_Descending_Full", {4096, true, true, icFull, false, 100}},
-                      TRandomCase{"Small_CaseInsensitive_NonUnique_Full", {1024, false, false, icFull, true, 20}},
-                      TRandomCase{"Large_CaseInsensitive_Unique_Plain", {4096, true, false, icNone, true, 100}},
-                      TRandomCase{"Small_LongKeys_NonUnique_Plain", {1024, false, false, icNone, false, 300}, 0.53},
-                      TRandomCase{"Small_LongKeys_Unique_Descending_Full", {1024, true, true, icFull, false, 300}, 0.53}),
+    ::testing::Values(
+        TRandomCase{"Small_Unique_Plain", {1024, true, false, icNone, false, 20}},
+        TRandomCase{"Small_NonUnique_Descending_Duplicate", {1024, false, true, icDuplicateByte, false, 20}},
+        TRandomCase{"Small_Unique_Descending_Trailing", {1024, true, true, icTrailingByte, false, 20}},
+        TRandomCase{"Small_NonUnique_Full", {1024, false, false, icFull, false, 20}},
+        TRandomCase{"Large_NonUnique_Plain", {4096, false, false, icNone, false, 100}},
+        TRandomCase{"Large_Unique_Duplicate", {4096, true, false, icDuplicateByte, false, 100}},
+        TRandomCase{"Large_NonUnique_Descending_Trailing", {4096, false, true, icTrailingByte, false, 100}},
+        TRandomCase{"Large_Unique_Descending_Full", {4096, true, true, icFull, false, 100}},
+        TRandomCase{"Small_CaseInsensitive_NonUnique_Full", {1024, false, false, icFull, true, 20}},
+        TRandomCase{"Large_CaseInsensitive_Unique_Plain", {4096, true, false, icNone, true, 100}},
+        TRandomCase{"Small_LongKeys_NonUnique_Plain", {1024, false, false, icNone, false, 300}, 0.53},
+        TRandomCase{"Small_LongKeys_Unique_Descending_Full", {1024, true, true, icFull, false, 300}, 0.53}),
     [](const ::testing::TestParamInfo<TRandomCase> &info) { return std::string(info.param.name); });
 
 } // namespace

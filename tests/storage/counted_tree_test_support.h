@@ -88,11 +88,10 @@ private:
 using TTreeEntries = std::vector<std::pair<TBytes, std::int32_t>>;
 
 // Walks the tree of the fixture's index level by level and checks every structural rule:
-// root and inner kinds, no empty page, no root branch with a needless single entry, one page kind per level, the level chains, strictly
-// ascending keys along each level, every branch key equal to its child's first key and
-// every subtree count equal to its child's total. Then the free-page list: no page twice,
-// none in the tree, all empty, and with the tree it covers every page of the file.
-// Appends the leaf entries to entries.
+// root and inner kinds, no empty page, no root branch with a needless single entry, one page kind per level, the level
+// chains, strictly ascending keys along each level, every branch key equal to its child's first key and every subtree
+// count equal to its child's total. Then the free-page list: no page twice, none in the tree, all empty, and with the
+// tree it covers every page of the file. Appends the leaf entries to entries.
 inline void CheckTree(TTreeFixture &fixture, TTreeEntries &entries) {
   TIndexFile &file = fixture.File();
   const std::size_t keyLength = static_cast<std::size_t>(fixture.Layout().KeyLength);
