@@ -105,9 +105,27 @@ void PreadForwardScan(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * BufferCount * BufferSize);
 }
 
+// A plain loop reading one buffer per pread, as a reader without a cache would.
+void PreadPerBufferScan(benchmark::State &state) {
+  const int fd = ::open(ScanFile().c_str(), O_RDONLY);
+  std::vector<std::uint8_t> buffer(BufferSize);
+  for (auto _ : state) {
+    std::uint64_t sum = 0;
+    for (std::int64_t offset = TTestBufferFile::HeaderSize; offset + BufferSize <= FileSize; offset += BufferSize) {
+      if (::pread(fd, buffer.data(), buffer.size(), offset) == BufferSize) {
+        sum += buffer[7];
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  ::close(fd);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * BufferCount * BufferSize);
+}
+
 } // namespace
 
 BENCHMARK(CacheHit);
+BENCHMARK(PreadPerBufferScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(PreadForwardScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(CacheForwardScan)->Unit(benchmark::kMillisecond);
 

@@ -392,8 +392,22 @@ TBuffer *TBufferedFile::FindRecent(std::int32_t n) const {
 }
 
 TBufferedFile::TBufferList::iterator TBufferedFile::FindSorted(std::int32_t n) {
-  return std::lower_bound(sorted_.begin(), sorted_.end(), n,
-                          [](const TSortedEntry &entry, std::int32_t wanted) { return entry.Number < wanted; });
+  // Scans and evictions work at the ends of the list, and a scan asks for the entry
+  // after the one it found last: those are looked at before the binary search.
+  if (sorted_.empty() || n > sorted_.back().Number) {
+    return sorted_.end();
+  }
+  if (n <= sorted_.front().Number) {
+    return sorted_.begin();
+  }
+  if (lastFound_ + 1 < sorted_.size() && sorted_[lastFound_ + 1].Number == n) {
+    return sorted_.begin() + static_cast<std::ptrdiff_t>(++lastFound_);
+  }
+  const auto found =
+      std::lower_bound(sorted_.begin(), sorted_.end(), n,
+                       [](const TSortedEntry &entry, std::int32_t wanted) { return entry.Number < wanted; });
+  lastFound_ = static_cast<std::size_t>(found - sorted_.begin());
+  return found;
 }
 
 void TBufferedFile::InsertSorted(TBuffer *buffer) {

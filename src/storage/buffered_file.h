@@ -153,6 +153,8 @@ private:
   // Every buffer of the cache; the sorted list and the recent list refer into it.
   std::vector<std::unique_ptr<TBuffer>> buffers_;
   TBufferList sorted_;
+  // Where the last binary search ended: a hint for the next search.
+  std::size_t lastFound_ = 0;
   std::int32_t capacity_ = 1;
   std::int32_t defaultReadAhead_ = 1;
   TBuffer *head_ = nullptr; // most recently used

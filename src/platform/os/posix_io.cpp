@@ -4,7 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -20,16 +22,27 @@ struct TPendingFault {
 
 std::mutex faultLock;
 std::array<TPendingFault, 4> faults;
+// Whether any fault is set, so that calls made without one never take the lock.
+std::atomic<bool> anyFault{false};
+
+void UpdateAnyFault() {
+  anyFault.store(std::any_of(faults.begin(), faults.end(), [](const TPendingFault &f) { return f.Remaining > 0; }),
+                 std::memory_order_release);
+}
 
 TPendingFault &FaultOf(TOSCall call) { return faults[static_cast<std::size_t>(call)]; }
 
 // True when this call is the one chosen to fail; errno is set then.
 bool FaultFires(TOSCall call) {
+  if (!anyFault.load(std::memory_order_acquire)) {
+    return false;
+  }
   std::lock_guard lock(faultLock);
   TPendingFault &fault = FaultOf(call);
   if (fault.Remaining == 0 || --fault.Remaining > 0) {
     return false;
   }
+  UpdateAnyFault();
   errno = fault.ErrorNumber;
   return true;
 }
@@ -39,6 +52,7 @@ bool FaultFires(TOSCall call) {
 void InjectOSFault(TOSCall call, int nth, int errorNumber) {
   std::lock_guard lock(faultLock);
   FaultOf(call) = {nth > 0 ? nth : 0, errorNumber};
+  UpdateAnyFault();
 }
 
 bool OSFaultPending(TOSCall call) {
@@ -49,6 +63,7 @@ bool OSFaultPending(TOSCall call) {
 void ClearOSFaults() {
   std::lock_guard lock(faultLock);
   faults = {};
+  UpdateAnyFault();
 }
 
 int PosixOpen(const std::string &path, int flags, mode_t mode) {
