@@ -137,6 +137,10 @@ void TDataFile::OpenFile() {
     if (IsEncrypted() && !dataOwner_.MatchPassword(header_.PasswordCheck())) {
       RaiseError(NEXORA_NOTSUFFTABLERIGHTS);
     }
+    // Keys and names of the table compare under its locale: without it nothing can.
+    if (!TDataEngine::IsLocaleAvailable(GetLocaleId())) {
+      RaiseError(NEXORA_CANNOTLOADLDDRV);
+    }
     ReadFieldDefs();
     ResetCache();
   } catch (...) {

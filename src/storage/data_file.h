@@ -78,8 +78,8 @@ public:
   void CreateFile() override;
   // Opens the file, clears image and definitions, ReadHeader, CheckHeader (12035,
   // 12036, 8961), then for an encrypted table the owner's MatchPassword (10498 when no
-  // password matches), ReadFieldDefs and ResetCache. Nothing when already open. A
-  // failure leaves the file closed. The locale (15878) is checked by VerifyStructure.
+  // password matches), 15878 for a locale the system does not have, ReadFieldDefs and
+  // ResetCache. Nothing when already open. A failure leaves the file closed.
   void OpenFile() override;
   // Frees the definitions and the cached buffers and closes the file.
   void CloseFile() override;

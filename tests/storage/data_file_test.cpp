@@ -803,7 +803,7 @@ TEST_F(DataFileStructureTest, PhysicalSizeIsRecomputed) {
 TEST_F(DataFileStructureTest, UnavailableLocale) {
   Patch(path_, DataHeader::LocaleId, LE32(0xBEEF));
   ASSERT_FALSE(TDataEngine::IsLocaleAvailable(0xBEEF));
-  EXPECT_EQ(Check().Problem, TStructureProblem::Locale);
+  EXPECT_EQ(RaisedCode([&] { NewFile(path_, owner_)->OpenFile(); }), NEXORA_CANNOTLOADLDDRV);
 }
 
 TEST_F(DataFileStructureTest, BlobFieldCountOnlyForVerification) {
