@@ -1,7 +1,9 @@
 // Inserting and deleting keys in a counted tree of 1,000,000 keys, on a memory file and on
 // disk, with random and ascending keys. Counters: cache page reads and write transfers per
-// operation.
+// operation. The reference in the same run: SQLite inserting and deleting the same keys in
+// a table keyed by them (a B-tree without row ids), with the same page size and cache.
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -147,12 +149,97 @@ void Delete(benchmark::State &state) {
   Report(state, before, after);
 }
 
+// SQLite with the same keys, page size and cache, no journal and no syncing (the counted
+// tree writes through the cache and does not sync either), one transaction per run.
+class TSqliteTable {
+public:
+  explicit TSqliteTable(bool inMemory)
+      : path_(inMemory ? ":memory:" : (std::filesystem::temp_directory_path() / "nexora-sqlite-bench.db").string()) {
+    std::filesystem::remove(path_);
+    if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
+      std::abort();
+    }
+    Run("PRAGMA page_size=4096; PRAGMA cache_size=-64; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+        "CREATE TABLE keys(n INTEGER PRIMARY KEY) WITHOUT ROWID;");
+  }
+  ~TSqliteTable() {
+    sqlite3_close(db_);
+    if (path_ != ":memory:") {
+      std::filesystem::remove(path_);
+    }
+  }
+  void Run(const char *sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      std::abort();
+    }
+  }
+  // Runs the statement once per value inside one transaction.
+  void ForEach(const char *sql, const std::vector<std::int32_t> &values) {
+    sqlite3_stmt *statement = nullptr;
+    sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr);
+    Run("BEGIN");
+    for (const std::int32_t value : values) {
+      sqlite3_bind_int(statement, 1, value);
+      if (sqlite3_step(statement) != SQLITE_DONE) {
+        std::abort();
+      }
+      sqlite3_reset(statement);
+    }
+    Run("COMMIT");
+    sqlite3_finalize(statement);
+  }
+
+private:
+  std::filesystem::path path_;
+  sqlite3 *db_ = nullptr;
+};
+
+void SqliteInsert(benchmark::State &state) {
+  const std::vector<std::int32_t> values = Values(state.range(0) != 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto table = std::make_unique<TSqliteTable>(state.range(1) != 0);
+    state.ResumeTiming();
+    table->ForEach("INSERT INTO keys VALUES (?)", values);
+    state.PauseTiming();
+    table.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(KeyTotal) * state.iterations());
+}
+
+void SqliteDelete(benchmark::State &state) {
+  const std::vector<std::int32_t> values = Values(state.range(0) != 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto table = std::make_unique<TSqliteTable>(state.range(1) != 0);
+    table->ForEach("INSERT INTO keys VALUES (?)", Values(false));
+    state.ResumeTiming();
+    table->ForEach("DELETE FROM keys WHERE n = ?", values);
+    state.PauseTiming();
+    table.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(KeyTotal) * state.iterations());
+}
+
 BENCHMARK(Insert)
     ->ArgsProduct({{1, 0}, {1, 0}})
     ->ArgNames({"random", "memory"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(Delete)
+    ->ArgsProduct({{1, 0}, {1, 0}})
+    ->ArgNames({"random", "memory"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(SqliteInsert)
+    ->ArgsProduct({{1, 0}, {1, 0}})
+    ->ArgNames({"random", "memory"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SqliteDelete)
     ->ArgsProduct({{1, 0}, {1, 0}})
     ->ArgNames({"random", "memory"})
     ->Iterations(1)
