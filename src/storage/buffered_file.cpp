@@ -227,13 +227,25 @@ void TBufferedFile::ReadRunInPlace(const TRun &run, std::int32_t indexNumber) {
   };
   std::int32_t whole = 0;
   try {
-    ForEachInLoadOrder(run, run.Count, [&](std::int32_t number) {
-      TBuffer *buffer = AllocateBuffer(number, indexNumber, false);
-      ++buffer->pinCount_;
-      const auto at = static_cast<std::size_t>(number - run.First);
-      runBuffers_[at] = buffer;
-      runPieces_[at] = TIOPiece{buffer->Data(), buffer->DataSize()};
-    });
+    {
+      // Buffers evicted for the run leave the sorted list together, in one pass, once
+      // all are taken: nothing searches the list meanwhile.
+      struct TDeferredRemoval {
+        TBufferedFile &file;
+        explicit TDeferredRemoval(TBufferedFile &owner) : file(owner) { file.deferRemoval_ = true; }
+        ~TDeferredRemoval() {
+          file.deferRemoval_ = false;
+          std::erase_if(file.sorted_, [](const TSortedEntry &entry) { return entry.Buffer == nullptr; });
+        }
+      } deferred(*this);
+      ForEachInLoadOrder(run, run.Count, [&](std::int32_t number) {
+        TBuffer *buffer = AllocateBuffer(number, indexNumber, false);
+        ++buffer->pinCount_;
+        const auto at = static_cast<std::size_t>(number - run.First);
+        runBuffers_[at] = buffer;
+        runPieces_[at] = TIOPiece{buffer->Data(), buffer->DataSize()};
+      });
+    }
     std::int32_t received = 0;
     {
       TEngineFileIO io(*this);
@@ -298,7 +310,12 @@ bool TBufferedFile::LoadsInPlace() const { return GetPayloadSize() == GetBufferS
 TBuffer *TBufferedFile::TakeEvictable() {
   for (TBuffer *candidate = tail_; candidate != nullptr; candidate = candidate->newer_) {
     if (!candidate->dirty_ && candidate->pinCount_ == 0) {
-      sorted_.erase(FindSorted(candidate->number_));
+      const auto found = FindSorted(candidate->number_);
+      if (deferRemoval_) {
+        found->Buffer = nullptr;
+      } else {
+        sorted_.erase(found);
+      }
       return candidate;
     }
   }
@@ -309,7 +326,7 @@ bool TBufferedFile::FlushBuffers(bool evicting) {
   std::vector<TBuffer *> collected;
   for (const TSortedEntry &entry : sorted_) {
     TBuffer *buffer = entry.Buffer;
-    if (!buffer->dirty_ || OverlapsReadWindow(*buffer)) {
+    if (buffer == nullptr || !buffer->dirty_ || OverlapsReadWindow(*buffer)) {
       continue;
     }
     if (buffer->pinCount_ > 0) {

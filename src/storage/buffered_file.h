@@ -155,6 +155,8 @@ private:
   TBufferList sorted_;
   // Where the last binary search ended: a hint for the next search.
   std::size_t lastFound_ = 0;
+  // While set, eviction leaves a null entry in the sorted list for a later single pass.
+  bool deferRemoval_ = false;
   std::int32_t capacity_ = 1;
   std::int32_t defaultReadAhead_ = 1;
   TBuffer *head_ = nullptr; // most recently used
