@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 
+#include "engine/data_session.h"
 #include "platform/os/os_locales.h"
 #include "support/short_text.h"
 
@@ -21,7 +22,12 @@ constexpr std::uint32_t GermanPhoneBookLocaleId = GermanGermanyLocaleId | (SortG
 
 TDataEngine::TDataEngine() : limits_(ComputeEngineLimits(false)) { SetEngineSignature(DefaultEngineSignature); }
 
-TDataEngine::~TDataEngine() { Stop(); }
+TDataEngine::~TDataEngine() {
+  Stop();
+  // Sessions go before the file registry they may still use.
+  std::lock_guard lock(sessionListLock_);
+  sessions_.clear();
+}
 
 void TDataEngine::SetEngineSignature(std::string_view signature) {
   engineSignature_ = CutText(signature);

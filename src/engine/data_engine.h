@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,8 @@
 
 namespace nexora {
 
+class TDataSession;
+
 // The signature every engine accepts, whatever its own: tables written under it open anywhere.
 inline constexpr std::string_view DefaultEngineSignature = "NEXORA_SIG";
 // The format version byte of the data, index and BLOB files of this format.
@@ -36,15 +39,15 @@ struct TCryptoContext {
 void FreeCryptoContext(TCryptoContext &context);
 
 // The root of the table engine, one per process (reached through DataEngine()).
-// Holds the settings, the limits fixed at Start, the locale registry, the error context
-// and the user hooks. Settings and hooks change only while the engine is inactive, from
-// one thread; every other operation may be called from any thread. The error context,
-// the random generator and each locale's order table have their own guards.
+// Holds the settings, the limits fixed at Start, the locale registry, the error context,
+// the user hooks and the registry of sessions it created. Settings and hooks change only while the engine is inactive,
+// from one thread; every other operation may be called from any thread. The error context, the random generator, the
+// session registry and each locale's order table have their own guards.
 class TDataEngine {
 public:
   // Sets every default, the signature digest included. BuildLocaleList follows.
   TDataEngine();
-  // Stops the engine.
+  // Stops the engine, then frees every session still registered.
   ~TDataEngine();
   TDataEngine(const TDataEngine &) = delete;
   TDataEngine &operator=(const TDataEngine &) = delete;
@@ -68,6 +71,15 @@ public:
   const TEngineLimits &Limits() const { return limits_; }
   // A pseudo-random number in [0, range) from the generator seeded at Start.
   std::uint32_t Random(std::uint32_t range);
+
+  // --- sessions
+  // A new session with its defaults, registered and owned by the engine until FreeSession
+  // or the engine's destruction.
+  TDataSession &CreateSession();
+  // Unregisters and frees the session; a session that is not registered (null included)
+  // is left alone.
+  void FreeSession(TDataSession *session);
+  std::size_t SessionCount() const;
 
   // --- table format versions
   static bool IsOldTableVersion(std::uint8_t version);
@@ -153,6 +165,9 @@ private:
   bool active_ = false;
   TEngineHooks hooks_;
   std::vector<std::unique_ptr<TDataLocale>> locales_;
+
+  mutable std::mutex sessionListLock_;
+  std::vector<std::unique_ptr<TDataSession>> sessions_;
 
   mutable std::mutex fileRegistryLock_;
   std::unique_ptr<TEngineFileRegistry> fileRegistry_;
