@@ -147,6 +147,16 @@ public:
   // Reads past one member of length bytes without writing it.
   void SkipCompressed(TCopyStream &source, std::int64_t length);
 
+  // --- trigger and error hooks, called by the writing cursor; each runs with the
+  // session's callback flag set, restored afterwards also when the hook raises
+  // Nothing happens without a trigger hook.
+  void CallTriggerHook(TTriggerKind kind, TDataSession &session, std::uint8_t *imageA, std::uint8_t *imageB,
+                       std::int32_t recordNumber, TDataCursor *cursor, TDataDirectory *directory);
+  // The hook's decision; daFail without an error hook.
+  TDataAction CallErrorHook(TErrorHookKind kind, TDataSession &session, const std::exception &error,
+                            std::uint8_t *recordImage, std::int32_t recordNumber, TDataCursor *cursor,
+                            TDataDirectory *directory);
+
   // --- file registry
   // The registry of open files, installed once by the storage layer on first use; null
   // until then. InstallFileRegistry keeps the first registry and returns it.

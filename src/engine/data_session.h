@@ -71,6 +71,10 @@ public:
   // Percent between progress reports: 100 div ProgressSteps, or 100 when it is 0.
   int ProgressStep() const;
 
+  // Set while the engine runs a trigger or error hook on behalf of this session.
+  bool InCallback() const { return inCallback_; }
+  void SetInCallback(bool value) { inCallback_ = value; }
+
   // The private directory ending in "/"; the current directory when it was set empty.
   std::string GetPrivateDir() const;
   // Stores the path by DirectoryPathText (an empty path stays empty).
@@ -115,6 +119,7 @@ private:
   std::string privateDir_;
   std::uint16_t progressSteps_ = 20;
   bool forceBufferFlush_ = false;
+  bool inCallback_ = false;
   bool strictChangeDetection_ = false;
   std::uint8_t lockRetryCount_ = 15;
   std::uint16_t lockWaitTime_ = 100;

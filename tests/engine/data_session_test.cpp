@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -286,6 +287,55 @@ TEST(SessionRegistry, FreeingAnUnregisteredSessionDoesNothing) {
   EXPECT_EQ(engine.SessionCount(), 0u);
   engine.FreeSession(&mine);
   EXPECT_EQ(engine.SessionCount(), 0u);
+}
+
+} // namespace
+} // namespace nexora
+
+namespace nexora {
+namespace {
+
+// The trigger and error hooks run with the session's callback flag set, which is
+// cleared afterwards unless it was already set, also when a hook raises.
+TEST(EngineTriggerHooks, RunWithTheCallbackFlagAndRestoreIt) {
+  TDataEngine engine;
+  TDataSession &session = engine.CreateSession();
+  std::vector<bool> seen;
+  engine.CallTriggerHook(TTriggerKind::BeforeInsert, session, nullptr, nullptr, -1, nullptr, nullptr);
+  EXPECT_EQ(
+      engine.CallErrorHook(TErrorHookKind::Insert, session, std::runtime_error("x"), nullptr, -1, nullptr, nullptr),
+      TDataAction::daFail)
+      << "no error hook: the error propagates";
+
+  engine.Hooks().Trigger = [&](TTriggerKind kind, TDataSession *hooked, std::uint8_t *, std::uint8_t *,
+                               std::int32_t recordNumber, TDataCursor *, TDataDirectory *) {
+    seen.push_back(hooked->InCallback());
+    EXPECT_EQ(hooked, &session);
+    if (kind == TTriggerKind::AfterDelete) {
+      throw std::runtime_error("handler failed on " + std::to_string(recordNumber));
+    }
+  };
+  engine.Hooks().Error = [&](TErrorHookKind kind, TDataSession *hooked, TDataAction &action,
+                             const std::exception &error, std::uint8_t *, std::int32_t, TDataCursor *,
+                             TDataDirectory *) {
+    seen.push_back(hooked->InCallback());
+    EXPECT_EQ(kind, TErrorHookKind::Update);
+    EXPECT_STREQ(error.what(), "key violation");
+    action = TDataAction::daRetry;
+  };
+
+  engine.CallTriggerHook(TTriggerKind::BeforeInsert, session, nullptr, nullptr, -1, nullptr, nullptr);
+  EXPECT_FALSE(session.InCallback());
+  EXPECT_THROW(engine.CallTriggerHook(TTriggerKind::AfterDelete, session, nullptr, nullptr, 7, nullptr, nullptr),
+               std::runtime_error);
+  EXPECT_FALSE(session.InCallback()) << "cleared also when the hook raises";
+  EXPECT_EQ(engine.CallErrorHook(TErrorHookKind::Update, session, std::runtime_error("key violation"), nullptr, 3,
+                                 nullptr, nullptr),
+            TDataAction::daRetry);
+  session.SetInCallback(true);
+  engine.CallTriggerHook(TTriggerKind::AfterInsert, session, nullptr, nullptr, 3, nullptr, nullptr);
+  EXPECT_TRUE(session.InCallback()) << "a flag set before the call stays set";
+  EXPECT_EQ(seen, (std::vector<bool>{true, true, true, true}));
 }
 
 } // namespace
