@@ -3,6 +3,26 @@
 #include <algorithm>
 
 namespace nexora {
+namespace {
+
+// Calls action for the first `received` numbers of a run, buffer n last: a backward run
+// ends at n, a forward run starts at it. Handling n last means allocating the others can
+// never evict it before it is pinned.
+template <typename TRunOf, typename Action>
+void ForEachInLoadOrder(const TRunOf &run, std::int32_t received, const Action &action) {
+  if (run.Backward) {
+    for (std::int32_t number = run.First; number < run.First + received; ++number) {
+      action(number);
+    }
+  } else {
+    for (std::int32_t number = run.First + received - 1; number >= run.First; --number) {
+      action(number);
+    }
+  }
+}
+
+} // namespace
+
 TBufferedFile::TBufferedFile(TDataEngine &engine, std::string name, bool inMemory, TBufferCacheOwner &owner)
     : TEngineFile(engine, std::move(name), inMemory), owner_(owner) {}
 
@@ -149,20 +169,6 @@ void TBufferedFile::ReadRun(std::int32_t n, std::int32_t count, TReadDirection d
     ReadRunInPlace(run, indexNumber);
   } else {
     ReadRunThroughArea(run, indexNumber);
-  }
-}
-
-void TBufferedFile::ForEachInLoadOrder(const TRun &run, std::int32_t received,
-                                       const std::function<void(std::int32_t)> &action) {
-  // Buffer n is handled last, so that allocation never evicts it before it is pinned.
-  if (run.Backward) {
-    for (std::int32_t number = run.First; number < run.First + received; ++number) {
-      action(number);
-    }
-  } else {
-    for (std::int32_t number = run.First + received - 1; number >= run.First; --number) {
-      action(number);
-    }
   }
 }
 

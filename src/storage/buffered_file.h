@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -136,9 +135,6 @@ private:
   void ReadRunInPlace(const TRun &run, std::int32_t indexNumber);
   // Counts the transfer and checks a short one; the number of whole buffers received.
   std::int32_t ReceivedBuffers(std::int32_t received, std::int32_t count);
-  // Calls action for the first `received` numbers of the run, buffer n last.
-  static void ForEachInLoadOrder(const TRun &run, std::int32_t received,
-                                 const std::function<void(std::int32_t)> &action);
   // Whether a file image is the buffer's content itself, so reads may land in buffers.
   bool LoadsInPlace() const;
   // Removes a buffer that is in no list but the recent list from the cache for good.

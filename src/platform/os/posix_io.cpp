@@ -83,14 +83,15 @@ int PosixStat(const std::string &path, struct stat &status) { return ::stat(path
 
 int PosixFstat(int fd, struct stat &status) { return ::fstat(fd, &status); }
 
-ssize_t PosixPread(int fd, void *buffer, std::size_t count, off_t offset) {
-  if (FaultFires(TOSCall::Read)) {
-    return -1;
-  }
-  auto *bytes = static_cast<char *>(buffer);
+namespace {
+
+// Repeats a positioned transfer until `wanted` bytes have moved: transfer(done) moves the
+// part from `done` on. A call moving nothing ends a read at the end of the file and fails
+// a write (EIO); EINTR is retried. The bytes moved, or -1.
+template <typename Transfer> ssize_t TransferAll(std::size_t wanted, bool isWrite, Transfer transfer) {
   std::size_t done = 0;
-  while (done < count) {
-    const ssize_t moved = ::pread(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
+  while (done < wanted) {
+    const ssize_t moved = transfer(done);
     if (moved < 0) {
       if (errno == EINTR) {
         continue;
@@ -98,6 +99,10 @@ ssize_t PosixPread(int fd, void *buffer, std::size_t count, off_t offset) {
       return -1;
     }
     if (moved == 0) {
+      if (isWrite) {
+        errno = EIO;
+        return -1;
+      }
       break;
     }
     done += static_cast<std::size_t>(moved);
@@ -105,51 +110,45 @@ ssize_t PosixPread(int fd, void *buffer, std::size_t count, off_t offset) {
   return static_cast<ssize_t>(done);
 }
 
+} // namespace
+
+ssize_t PosixPread(int fd, void *buffer, std::size_t count, off_t offset) {
+  if (FaultFires(TOSCall::Read)) {
+    return -1;
+  }
+  auto *bytes = static_cast<char *>(buffer);
+  return TransferAll(count, false, [&](std::size_t done) {
+    return ::pread(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
+  });
+}
+
 ssize_t PosixPreadv(int fd, const struct iovec *pieces, int count, off_t offset) {
   if (FaultFires(TOSCall::Read)) {
     return -1;
   }
-  ssize_t moved = 0;
-  do {
-    moved = ::preadv(fd, pieces, count, offset);
-  } while (moved < 0 && errno == EINTR);
   std::size_t wanted = 0;
   for (int i = 0; i < count; ++i) {
     wanted += pieces[i].iov_len;
   }
-  if (moved <= 0 || static_cast<std::size_t>(moved) == wanted) {
-    return moved;
-  }
-  // A partial transfer: continue over what is left of the pieces.
-  std::vector<struct iovec> rest(pieces, pieces + count);
-  std::size_t first = 0;
-  auto done = static_cast<std::size_t>(moved);
-  auto skip = [&](std::size_t bytes) {
-    while (first < rest.size() && bytes >= rest[first].iov_len) {
-      bytes -= rest[first].iov_len;
-      ++first;
+  std::vector<struct iovec> rest;
+  return TransferAll(wanted, false, [&](std::size_t done) {
+    if (done == 0) {
+      return ::preadv(fd, pieces, count, offset);
     }
-    if (first < rest.size()) {
-      rest[first].iov_base = static_cast<char *>(rest[first].iov_base) + bytes;
-      rest[first].iov_len -= bytes;
-    }
-  };
-  skip(done);
-  while (first < rest.size()) {
-    moved = ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first), offset + static_cast<off_t>(done));
-    if (moved < 0) {
-      if (errno == EINTR) {
-        continue;
+    // After a partial transfer: what is left of the pieces, from byte `done` on.
+    rest.assign(pieces, pieces + count);
+    std::size_t first = 0;
+    for (std::size_t skip = done; skip > 0; ++first) {
+      const std::size_t taken = std::min(skip, rest[first].iov_len);
+      rest[first].iov_base = static_cast<char *>(rest[first].iov_base) + taken;
+      rest[first].iov_len -= taken;
+      skip -= taken;
+      if (rest[first].iov_len > 0) {
+        break;
       }
-      return -1;
     }
-    if (moved == 0) {
-      break;
-    }
-    done += static_cast<std::size_t>(moved);
-    skip(static_cast<std::size_t>(moved));
-  }
-  return static_cast<ssize_t>(done);
+    return ::preadv(fd, rest.data() + first, static_cast<int>(rest.size() - first), offset + static_cast<off_t>(done));
+  });
 }
 
 ssize_t PosixPwrite(int fd, const void *buffer, std::size_t count, off_t offset) {
@@ -157,22 +156,9 @@ ssize_t PosixPwrite(int fd, const void *buffer, std::size_t count, off_t offset)
     return -1;
   }
   const auto *bytes = static_cast<const char *>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t moved = ::pwrite(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
-    if (moved < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return -1;
-    }
-    if (moved == 0) {
-      errno = EIO;
-      return -1;
-    }
-    done += static_cast<std::size_t>(moved);
-  }
-  return static_cast<ssize_t>(done);
+  return TransferAll(count, true, [&](std::size_t done) {
+    return ::pwrite(fd, bytes + done, count - done, offset + static_cast<off_t>(done));
+  });
 }
 
 int PosixFtruncate(int fd, off_t length) {
