@@ -23,10 +23,15 @@ constexpr std::uint32_t GermanPhoneBookLocaleId = GermanGermanyLocaleId | (SortG
 TDataEngine::TDataEngine() : limits_(ComputeEngineLimits(false)) { SetEngineSignature(DefaultEngineSignature); }
 
 TDataEngine::~TDataEngine() {
+  // Sessions close their directories and tables while the files are still registered;
+  // Stop then closes whatever is left, before the file registry goes.
+  std::vector<std::unique_ptr<TDataSession>> sessions;
+  {
+    std::lock_guard lock(sessionListLock_);
+    sessions.swap(sessions_);
+  }
+  sessions.clear();
   Stop();
-  // Sessions go before the file registry they may still use.
-  std::lock_guard lock(sessionListLock_);
-  sessions_.clear();
 }
 
 void TDataEngine::SetEngineSignature(std::string_view signature) {

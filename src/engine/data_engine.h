@@ -47,7 +47,7 @@ class TDataEngine {
 public:
   // Sets every default, the signature digest included. BuildLocaleList follows.
   TDataEngine();
-  // Stops the engine, then frees every session still registered.
+  // Frees every session still registered (closing their tables), then stops the engine.
   ~TDataEngine();
   TDataEngine(const TDataEngine &) = delete;
   TDataEngine &operator=(const TDataEngine &) = delete;

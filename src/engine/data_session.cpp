@@ -10,6 +10,47 @@ namespace nexora {
 
 TDataSession::TDataSession(TDataEngine &engine) : engine_(engine), privateDir_(TemporaryFilesDirectory()) {}
 
+TDataSession::~TDataSession() {
+  while (!directories_.empty()) {
+    directories_.pop_back();
+  }
+}
+
+std::string TDataSession::DirectoryPathFor(std::string_view databaseName, std::string_view path) {
+  const std::string given = DirectoryPathText(path);
+  if (TSessionDirectory::IsMemoryDatabaseName(databaseName) || !given.empty()) {
+    return given;
+  }
+  return CurrentDirectory();
+}
+
+TSessionDirectory *TDataSession::FindDirectory(std::string_view path, std::string_view databaseName,
+                                               bool matchByName) const {
+  const std::string wantedPath = DirectoryPathText(path);
+  for (const auto &directory : directories_) {
+    if (SameText(directory->Path(), wantedPath) &&
+        (!matchByName || SameText(TrimText(directory->DatabaseName()), TrimText(databaseName)))) {
+      return directory.get();
+    }
+  }
+  return nullptr;
+}
+
+TSessionDirectory &TDataSession::AddDirectory(std::unique_ptr<TSessionDirectory> directory) {
+  return *directories_.emplace_back(std::move(directory));
+}
+
+void TDataSession::CloseDirectory(TSessionDirectory &directory) {
+  const auto entry = std::find_if(directories_.begin(), directories_.end(),
+                                  [&](const auto &owned) { return owned.get() == &directory; });
+  if (entry == directories_.end() || directory.DropReference() > 0) {
+    return;
+  }
+  // Destroyed after leaving the list, so that the directory's own closing never finds it.
+  std::unique_ptr<TSessionDirectory> closed = std::move(*entry);
+  directories_.erase(entry);
+}
+
 void TDataSession::SetProgressSteps(std::uint16_t value) { progressSteps_ = std::min(value, MaxProgressSteps); }
 
 int TDataSession::ProgressStep() const { return progressSteps_ == 0 ? 100 : 100 / progressSteps_; }

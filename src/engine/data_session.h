@@ -11,6 +11,7 @@
 #include "crypto/md5.h"
 #include "engine/data_password.h"
 #include "engine/error_context.h"
+#include "engine/session_directory.h"
 
 namespace nexora {
 
@@ -48,6 +49,9 @@ public:
   // 20 progress steps, pessimistic locking with 15 retries 100 ms apart, no forced flush,
   // no strict change detection.
   explicit TDataSession(TDataEngine &engine);
+  // Frees the directories first (their tables may still use password contexts), then
+  // every password entry.
+  ~TDataSession();
   TDataSession(const TDataSession &) = delete;
   TDataSession &operator=(const TDataSession &) = delete;
 
@@ -94,6 +98,22 @@ public:
   // check bytes, or null.
   const TDataPassword *FindPasswordForTable(const TDigest &storedCheck) const;
 
+  // --- database directories (opened by the storage layer's OpenDirectory)
+  // The path a directory of that database is kept under: for "Memory" (any case) the
+  // given path by DirectoryPathText, possibly empty; otherwise the given path, or the
+  // current directory when none is given, by DirectoryPathText.
+  static std::string DirectoryPathFor(std::string_view databaseName, std::string_view path);
+  // The open directory with that path (compared without regard to case) and, when
+  // matchByName is set, that database name (trimmed, without regard to case); null when
+  // none.
+  TSessionDirectory *FindDirectory(std::string_view path, std::string_view databaseName, bool matchByName) const;
+  // Takes ownership of a new directory; the caller adds the first reference.
+  TSessionDirectory &AddDirectory(std::unique_ptr<TSessionDirectory> directory);
+  // Drops one reference; at the last the directory is closed and freed. A directory that
+  // is not this session's is left alone.
+  void CloseDirectory(TSessionDirectory &directory);
+  std::size_t DirectoryCount() const { return directories_.size(); }
+
   // --- password requests
   const TPasswordHook &PasswordHook() const { return passwordHook_; }
   void SetPasswordHook(TPasswordHook hook) { passwordHook_ = std::move(hook); }
@@ -129,6 +149,7 @@ private:
   mutable std::mutex sessionLock_;
   TPasswordList activePasswords_;
   TPasswordList retiredPasswords_;
+  std::vector<std::unique_ptr<TSessionDirectory>> directories_;
 };
 
 } // namespace nexora

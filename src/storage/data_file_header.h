@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "crypto/md5.h"
+#include "support/little_endian.h"
 #include "support/short_text.h"
 
 namespace nexora {
@@ -76,30 +77,6 @@ inline constexpr std::size_t LastBlobID = 112;       // 4 -> 55
 // What the mapped image holds where the older header has nothing.
 inline constexpr std::uint32_t MappedIndexPageSize = 4096;
 } // namespace OldDataHeader
-
-// Little-endian access to a byte image; the one place the header and its users read and
-// write integers and doubles.
-inline std::uint16_t LoadU16(const std::uint8_t *at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }
-inline std::uint32_t LoadU32(const std::uint8_t *at) {
-  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-inline std::uint64_t LoadU64(const std::uint8_t *at) {
-  return static_cast<std::uint64_t>(LoadU32(at)) | static_cast<std::uint64_t>(LoadU32(at + 4)) << 32;
-}
-inline void StoreU16(std::uint8_t *at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-inline void StoreU32(std::uint8_t *at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-inline void StoreU64(std::uint8_t *at, std::uint64_t value) {
-  StoreU32(at, static_cast<std::uint32_t>(value));
-  StoreU32(at + 4, static_cast<std::uint32_t>(value >> 32));
-}
 
 // The 512-byte header image with typed access by offset. A plain value: no checks, no
 // flags; TDataFile adds the rules (pending-changes flag, counters).

@@ -77,6 +77,11 @@ void TEngineFile::DeleteFile() {
   }
 }
 
+void TEngineFile::SetName(const std::string &name, bool inMemory) {
+  name_ = CutText(name);
+  inMemory_ = inMemory;
+}
+
 void TEngineFile::RenameFile(const std::string &newName) {
   const std::int32_t result = Files().RenameFile(name_, inMemory_, newName);
   if (result < 0) {

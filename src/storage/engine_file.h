@@ -77,6 +77,8 @@ public:
   TDataEngine &Engine() const { return engine_; }
   const std::string &Name() const { return name_; }
   bool InMemory() const { return inMemory_; }
+  // Names another file (cut to 255 characters); requires the object to be closed.
+  void SetName(const std::string &name, bool inMemory);
   bool IsOpen() const { return open_; }
   std::int32_t Handle() const { return handle_; }
   bool Exclusive() const { return exclusive_; }

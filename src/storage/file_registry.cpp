@@ -221,6 +221,16 @@ bool TFileRegistry::IsRegistered(const std::string &name, bool inMemory) {
   return Find(list, registryName, inMemory) != list.Files.end();
 }
 
+std::vector<std::string> TFileRegistry::MemoryFileNames() {
+  std::lock_guard lock(memoryFiles_.Lock);
+  std::vector<std::string> names;
+  names.reserve(memoryFiles_.Files.size());
+  for (const auto &file : memoryFiles_.Files) {
+    names.push_back(file->Name());
+  }
+  return names;
+}
+
 TFileRegistry &FilesOf(TDataEngine &engine) {
   TEngineFileRegistry *registry = engine.FileRegistry();
   if (registry == nullptr) {

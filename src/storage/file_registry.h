@@ -56,6 +56,8 @@ public:
   // -11013 when the file is open.
   std::int32_t DeleteFile(const std::string &name, bool inMemory);
   void CloseAllFiles() override;
+  // The names of every memory file, in registry order.
+  std::vector<std::string> MemoryFileNames();
   // Whether a file object of that name is in the registry (diagnostics).
   bool IsRegistered(const std::string &name, bool inMemory);
 
