@@ -152,10 +152,11 @@ void TDataTable::OpenTable(bool counted, bool checkStructure) {
       lockEntry_->ReadUnlock();
     }
   } catch (...) {
-    CloseTable(false, true);
+    // The failed open is no use: closing must not find the table still used by it.
     if (counted && useCount_ > 0) {
       --useCount_;
     }
+    CloseTable(false, true);
     throw;
   }
 }
