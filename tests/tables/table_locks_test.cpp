@@ -124,6 +124,21 @@ TEST_F(TableLocks, ARefusedWriteLockGivesBackItsTransactionByte) {
   orders_->EndRead();
 }
 
+TEST_F(TableLocks, TwoSessionsOfOneEngineExcludeEachOtherLikeTwoProcesses) {
+  // Both sessions reach the lock file and the data file through one shared file object.
+  TDataTable &first = OpenOrders(impatient_);
+  TDataTable &second = OpenOrders(impatient_);
+  ASSERT_NE(&first, &second);
+  first.BeginRead();
+  EXPECT_EQ(RaisedCode([&] { second.BeginWrite(); }), NEXORA_WRITELOCK);
+  first.EndRead();
+  first.LockRecord(7);
+  first.EndRead();
+  EXPECT_EQ(RaisedCode([&] { second.LockRecord(7); }), NEXORA_RECLOCKFAILED);
+  EXPECT_TRUE(first.LockSemaphore(9));
+  EXPECT_FALSE(second.LockSemaphore(9));
+}
+
 class TransactionHoldsOffWriters : public TableLocks, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(TransactionHoldsOffWriters, UntilItEnds) {
