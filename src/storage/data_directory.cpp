@@ -101,17 +101,22 @@ void TDataDirectory::RaiseAccessDenied(std::string_view tableName) const {
 }
 
 TDataTable &TDataDirectory::OpenTable(std::string_view tableName, TTableOpenMode mode, bool checkStructure) {
+  return OpenTableObject(tableName, mode, true, checkStructure);
+}
+
+TDataTable &TDataDirectory::OpenTableObject(std::string_view tableName, TTableOpenMode mode, bool counted,
+                                            bool checkStructure) {
   if (TDataTable *open = FindTable(tableName)) {
     if (mode.Exclusive || open->Exclusive()) {
       RaiseAccessDenied(tableName);
     }
-    open->OpenTable(true, checkStructure);
+    open->OpenTable(counted, checkStructure);
     return *open;
   }
   auto created = std::make_unique<TDataTable>(*this, std::string(tableName), mode);
   TDataTable &table = **tables_.insert(Position(tableName), std::move(created));
   try {
-    table.OpenTable(true, checkStructure);
+    table.OpenTable(counted, checkStructure);
   } catch (...) {
     DropClosedTables();
     throw;
@@ -159,8 +164,9 @@ void TDataDirectory::RenameTable(std::string_view tableName, std::string_view ne
 }
 
 bool TDataDirectory::TableExists(std::string_view tableName) const {
-  TDataTable table(const_cast<TDataDirectory &>(*this), std::string(tableName));
-  return TEngineFile(Session().Engine(), table.FileName(Session().Engine().Settings().TableDataExtension), IsMemory())
+  TDataEngine &engine = Session().Engine();
+  return TEngineFile(engine, TDataTable::FileNameFor(*this, tableName, engine.Settings().TableDataExtension),
+                     IsMemory())
       .Exists();
 }
 
@@ -178,13 +184,9 @@ void TDataDirectory::StartTransaction(const std::optional<std::vector<std::strin
     }
   } else {
     for (const std::string &name : *tableNames) {
-      TDataTable *table = FindTable(name);
-      if (table == nullptr) {
-        // Opened for the transaction alone: closed again when it ends, unless a cursor opens it.
-        table = &OpenTable(name);
-        table->CloseTable(false, false);
-        table->OpenTable(false, true);
-      }
+      // A table not yet open is opened for the transaction alone (uncounted): it closes when
+      // the transaction ends, unless a cursor opens it meanwhile.
+      TDataTable *table = &OpenTableObject(name, {}, false, true);
       if (std::find(transactionTables_.begin(), transactionTables_.end(), table) == transactionTables_.end()) {
         transactionTables_.push_back(table);
       }

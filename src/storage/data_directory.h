@@ -61,6 +61,7 @@ public:
   bool RestrictedTransaction() const { return restricted_; }
 
 private:
+  TDataTable &OpenTableObject(std::string_view tableName, TTableOpenMode mode, bool counted, bool checkStructure);
   std::vector<std::unique_ptr<TDataTable>>::iterator Position(std::string_view tableName);
   // 11013 when the table is open here or the directory cannot change tables.
   void CheckTableChangeAllowed(std::string_view tableName) const;

@@ -63,23 +63,29 @@ void TDataTable::RaiseTableError(std::int32_t code) const {
                       TErrorNames{.DatabaseName = DatabaseName(), .TableName = TableName()});
 }
 
-std::string_view TDataTable::NameWithoutDataExtension(std::string_view tableName) const {
-  const TEngineSettings &settings = Engine().Settings();
-  const std::string &dataExtension = mode_.Temporary ? settings.TableDataTempExtension : settings.TableDataExtension;
+std::string_view TDataTable::NameWithoutDataExtension(const TDataEngine &engine, std::string_view tableName,
+                                                      bool temporary) {
+  const TEngineSettings &settings = engine.Settings();
+  const std::string &dataExtension = temporary ? settings.TableDataTempExtension : settings.TableDataExtension;
   if (SameText(ExtensionOf(tableName), dataExtension)) {
     tableName.remove_suffix(dataExtension.size());
   }
   return tableName;
 }
 
-std::string TDataTable::FileNameFor(std::string_view tableName, const std::string &extension) const {
-  return directory_.Path() + std::string(NameWithoutDataExtension(tableName)) + extension;
+std::string TDataTable::FileNameFor(const TDataDirectory &directory, std::string_view tableName,
+                                    const std::string &extension, bool temporary) {
+  return directory.Path() +
+         std::string(NameWithoutDataExtension(directory.Session().Engine(), TrimText(tableName), temporary)) +
+         extension;
 }
 
-std::string TDataTable::FileName(const std::string &extension) const { return FileNameFor(tableName_, extension); }
+std::string TDataTable::FileName(const std::string &extension) const {
+  return FileNameFor(directory_, tableName_, extension, mode_.Temporary);
+}
 
 std::string TDataTable::LockName() const {
-  std::string_view name = NameWithoutDataExtension(tableName_);
+  std::string_view name = NameWithoutDataExtension(Engine(), tableName_, mode_.Temporary);
   const std::size_t slash = name.find_last_of('/');
   return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
 }
@@ -300,7 +306,7 @@ void TDataTable::RenameTable(const std::string &newName, bool keepBackup) {
       }
       file.RenameFile(backup.Name());
     } else {
-      file.RenameFile(FileNameFor(newTableName, extension));
+      file.RenameFile(FileNameFor(directory_, newTableName, extension, mode_.Temporary));
     }
   };
   rename(dataFile_, settings.TableDataExtension, settings.TableDataBackupExtension);

@@ -142,6 +142,10 @@ public:
   TBlobFile &BlobFile() { return blobFile_; }
   // The full name of the file with that extension.
   std::string FileName(const std::string &extension) const;
+  // The same for any table name of a directory: the directory path + the name, its data
+  // extension (without regard to case) replaced by the extension, any other kept.
+  static std::string FileNameFor(const TDataDirectory &directory, std::string_view tableName,
+                                 const std::string &extension, bool temporary = false);
   // The name the lock file lists the table under: without path and data extension.
   std::string LockName() const;
 
@@ -166,8 +170,8 @@ public:
   std::int32_t BlobBlockSize() const override { return static_cast<std::int32_t>(dataFile_.GetBlobBlockSize()); }
 
 private:
-  std::string_view NameWithoutDataExtension(std::string_view tableName) const;
-  std::string FileNameFor(std::string_view tableName, const std::string &extension) const;
+  static std::string_view NameWithoutDataExtension(const TDataEngine &engine, std::string_view tableName,
+                                                   bool temporary);
   // Names the three files and sets their options; temporary only when opening.
   void SetFileNames(bool opening);
   // Step of OpenTable: opens the index file, replacing a missing or unreadable one.
