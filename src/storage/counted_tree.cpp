@@ -3,17 +3,22 @@
 #include <cstring>
 #include <limits>
 
+#include "storage/table_changed.h"
+
 namespace nexora {
 
-TCountedTree::TCountedTree(TIndexFile &file, std::int32_t indexNumber)
-    : file_(file), indexNumber_(indexNumber), layout_(file.KeyLayout(indexNumber)),
+TCountedTree::TCountedTree(TIndexFile &file, std::int32_t indexNumber, TDataCursor *cursor)
+    : file_(file), indexNumber_(indexNumber), cursor_(cursor), layout_(file.KeyLayout(indexNumber)),
       counted_(!file.PageGeometry(indexNumber).FullText) {}
 
 // --- pages
 
 TPinnedPage TCountedTree::Pin(std::int32_t n) {
-  TPage *page = file_.PinPage(nullptr, indexNumber_, n);
+  TPage *page = file_.PinPage(cursor_, indexNumber_, n);
   if (page == nullptr) {
+    if (cursor_ != nullptr) {
+      throw ETableChanged{};
+    }
     file_.RaiseCorrupt();
   }
   return {file_, page};

@@ -41,7 +41,9 @@ struct TTreeSearch {
 // the thread that owns the table.
 class TCountedTree {
 public:
-  TCountedTree(TIndexFile &file, std::int32_t indexNumber);
+  // With a cursor, pages are read on its behalf: a page request that finds the table
+  // changed by another party throws ETableChanged (the cursor restarts its walk).
+  TCountedTree(TIndexFile &file, std::int32_t indexNumber, TDataCursor *cursor = nullptr);
 
   // --- searching
   // Whether the index holds the key; the path leads to it (or to where it would go).
@@ -119,6 +121,7 @@ private:
 
   TIndexFile &file_;
   std::int32_t indexNumber_;
+  TDataCursor *cursor_;
   TKeyLayout layout_;
   // Branch entries keep subtree counts (every index but the text index).
   bool counted_;

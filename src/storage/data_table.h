@@ -134,6 +134,8 @@ public:
   bool ForcedReadOnly() const { return forcedReadOnly_; }
   bool Temporary() const { return mode_.Temporary; }
   bool IndexesLost() const { return indexesLost_; }
+  // The first cursor rebuilt the lost index file.
+  void IndexesRebuilt() { indexesLost_ = false; }
   std::int32_t UseCount() const { return useCount_; }
   TDataTableLocks *LockEntry() const { return lockEntry_; }
   bool HasBlobFields() const { return dataFile_.GetBlobFieldCount() > 0; }

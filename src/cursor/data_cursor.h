@@ -1,0 +1,230 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/engine_hooks.h"
+#include "engine/error_codes.h"
+#include "storage/buffered_file.h"
+#include "storage/counted_tree.h"
+#include "storage/data_directory.h"
+#include "storage/index_keys.h"
+#include "storage/new_record.h"
+#include "support/records_bitmap.h"
+#include "support/safe_object.h"
+
+namespace nexora {
+
+// One user's handle on one table: the table name and open options, the active index, the
+// position in it, a private copy of the current record and the write path that keeps every
+// index in step. Files, caches and table-wide counters belong to the shared TDataTable of
+// the cursor's directory; other sessions and processes are met only through the files, the
+// change counters and the locks.
+//
+// Position: in index order the ordinal of the current key among all keys of the active
+// index, the leaf page holding it and its slot there; in natural order (index 255) the
+// physical record number within the records bitmap. BOF set alone means the cursor stands
+// before its first visible record, EOF set alone after its last one, both set that there
+// is none.
+//
+// Every public operation runs between BeginOperation (change detection, strict or lazy by
+// the session) and EndOperation (the read lock taken for it is released), also when it
+// fails; a walk that finds the table changed by another party re-finds its position and
+// starts again.
+//
+// Requires its directory to outlive it; used by the thread of its session. Raises 10022 for
+// an unknown index name, 9985 for a field number out of range, 11013 for a write on a
+// read-only cursor, 9729 to 9732 and 8708 from the write checks, 8965 for a damaged index,
+// and whatever the table object, its files and its locks raise. Next, Prior and
+// GetCurrentRecord return their end statuses instead of raising them.
+class TDataCursor : public TSafeObject {
+public:
+  static constexpr std::uint8_t NaturalOrder = 255;
+  static constexpr std::uint8_t NoIndexChosen = 128;
+
+  explicit TDataCursor(TDataDirectory &directory);
+  // Closes the cursor.
+  ~TDataCursor() override;
+  TDataCursor(const TDataCursor &) = delete;
+  TDataCursor &operator=(const TDataCursor &) = delete;
+
+  // --- lifecycle (data_cursor_lifecycle.cpp)
+  // Keeps the bare name: no directory part, no data extension, at most 60 characters.
+  void SetTableName(std::string_view name);
+  const std::string &TableName() const { return tableName_; }
+  void SetExclusive(bool value) { exclusive_ = value; }
+  bool Exclusive() const { return exclusive_; }
+  void SetReadOnly(bool value) { readOnly_ = value; }
+  bool ReadOnly() const { return readOnly_; }
+  bool ForcedReadOnly() const { return forcedReadOnly_; }
+  // Open in natural order instead of the primary index.
+  void SetNaturalOrderAtOpen(bool value) { naturalOrderAtOpen_ = value; }
+  bool IsOpen() const { return open_; }
+  // Opens the table, rebuilds a lost index file, chooses the primary index (or natural
+  // order) and stands before the first record. A failure leaves the cursor closed.
+  void Open();
+  void Close();
+  void SetIndexName(std::string_view name);
+  void SetIndexNumber(std::uint8_t number);
+  // Makes the index active without repositioning.
+  void AssignIndex(std::uint8_t number);
+  void LoadIndexInfo();
+  std::uint8_t IndexNumber() const { return indexNumber_; }
+  const std::string &IndexName() const { return indexName_; }
+  // The table's BLOB block size; read from the data file header when the cursor is closed.
+  std::int32_t GetBlobBlockSize();
+  // Raises a nonzero code with the cursor's table name and the directory's name.
+  void RaiseIfError(TErrorCode code, const std::string &detail = {}) const;
+  TDataDirectory &Directory() const { return directory_; }
+  TDataTable &Table() const { return *table_; }
+  std::uint16_t FieldCount() const { return fieldCount_; }
+  std::uint16_t RecordSize() const { return recordSize_; }
+  const TFieldDef &FieldDef(std::int16_t number) const;
+
+  // --- navigation (data_cursor_navigation.cpp)
+  void First();
+  void Last();
+  // 0 with the record copied into buffer (when given); 8706 (Next) or 8705 (Prior) at the
+  // end, with buffer zeroed.
+  TErrorCode Next(std::uint8_t *buffer = nullptr);
+  TErrorCode Prior(std::uint8_t *buffer = nullptr);
+  std::int32_t GetRecordCount();
+  // 1-based within the range; 0 without a position (always in natural order).
+  std::int32_t GetRecNo();
+  // True when the cursor landed on that number; below 1 ends on BOF, past the count on EOF.
+  bool SetRecNo(std::int32_t recNo);
+  std::uint16_t GetBookmarkSize() const;
+  std::vector<std::uint8_t> GetBookmark() const;
+  // True when the cursor stands on the bookmark's record (always with acceptNearest).
+  bool GotoBookmark(std::span<const std::uint8_t> bookmark, bool acceptNearest);
+  int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const;
+  // Positions on the key, or with nearest on the first key not less than it; exact match.
+  bool FindKey(const std::uint8_t *key, bool nearest);
+  // The active index's key of a record image (key-length bytes).
+  std::vector<std::uint8_t> BuildKey(std::span<const std::uint8_t> image) const;
+  int CompareKeys(const std::uint8_t *a, const std::uint8_t *b, std::int32_t length) const;
+  bool Bof() const { return bof_; }
+  bool Eof() const { return eof_; }
+  std::int32_t KeyLength() const { return layout_.KeyLength; }
+
+  // --- retrieval and change detection (data_cursor_retrieval.cpp)
+  void BeginOperation();
+  void EndOperation();
+  void SaveChangeCounters();
+  bool CountersChanged() const;
+  void Resynchronize();
+  // Strict detection now, then the end of that operation.
+  void Refresh();
+  // 0 with the record copied into buffer; 8705, 8706 or 8709 (no record either way) with
+  // buffer zeroed. With lockForEdit the record is checked (and locked under the
+  // pessimistic protocol) for an edit; a changed or deleted record raises 8708.
+  TErrorCode GetCurrentRecord(std::uint8_t *buffer, bool lockForEdit);
+  // The current record copy (zeros when there is none).
+  std::span<const std::uint8_t> CurrentRecord() const { return current_; }
+  // Reads field 1 to FieldCount() of an image: whether it is null, and its value bytes
+  // (4 for a BLOB reference), copied also when null. 9985 for another number.
+  bool GetField(std::int16_t number, std::span<const std::uint8_t> image, std::vector<std::uint8_t> &value) const;
+  // Writes a field into an image by the field layer's rules (strings cut, trimmed and
+  // cased); no value makes it null. 9985 for a number outside 1 to FieldCount().
+  void SetField(std::int16_t number, std::span<std::uint8_t> image,
+                std::optional<std::span<const std::uint8_t>> value) const;
+
+  // --- writing (data_cursor_writing.cpp)
+  // An image with the fields' defaults (record-size bytes).
+  std::vector<std::uint8_t> InitNewRecord() const;
+  // Adds the record; the caller's image receives the physical record number.
+  void InsertRecord(std::span<std::uint8_t> image, bool reposition = true);
+  // Replaces the current record with the image; wasLocked: the edit began with
+  // GetCurrentRecord(lockForEdit), whose record lock is released here.
+  void ModifyRecord(std::span<std::uint8_t> image, bool wasLocked, bool reposition = true);
+  // Deletes the current record; image is the caller's copy of it (checked against it).
+  void DeleteRecord(std::span<const std::uint8_t> image, bool reposition = true);
+  void CancelEdit();
+
+private:
+  // --- lifecycle helpers
+  void CloseOnFailure();
+  void LoadFieldDescriptors();
+  void RebuildLostIndex();
+  std::int32_t IndexCount() const;
+  // --- positions
+  TCountedTree Tree();
+  void SetNoRecords();
+  void StandOnKey(std::int64_t ordinal, const TKeyPath &path, const std::uint8_t *key, std::int32_t recordNumber);
+  void SeekFirstKey();
+  void SeekLastKey();
+  // Steps by keys (index order) or bitmap bits (natural order) without reading.
+  void MoveBy(std::int32_t steps);
+  bool RecordVisible() const;
+  void SkipInvisible(TReadDirection direction);
+  void Reposition();
+  bool FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks);
+  void RebuildSets();
+  std::int32_t RecordCount() const;
+  std::int32_t RecNo() const;
+  // Copies the current record into buffer (when given) for status 0, else zeroes it.
+  TErrorCode DeliverRecord(std::uint8_t *buffer, TErrorCode status) const;
+  // The physical record number of the position, 0 when there is none.
+  std::int32_t CurrentRecordNumber() const;
+  std::int32_t PhysicalRecordCount() const;
+  std::int32_t TableRecordCount() const;
+  // Runs a walk, re-finding the position and starting again when the table changed.
+  template <typename TWalk> auto Walk(TWalk &&walk);
+  // Runs an operation between BeginOperation and EndOperation.
+  template <typename TBody> auto Operation(TBody &&body);
+  // --- retrieval helpers
+  void ReadCurrentRecord(TReadDirection direction);
+  bool DetectChangesStrict();
+  bool SkipsChangeDetection() const { return exclusive_ || forcedReadOnly_; }
+  // --- writing helpers
+  template <typename TWrite> void WriteFrame(TTriggerKind before, TTriggerKind after, TErrorHookKind errorKind,
+                                             std::int32_t recordNumber, std::uint8_t *newImage, TWrite &&write);
+  template <typename TWrite> void WithWriteLock(TWrite &&write);
+  bool LockForWrite(std::int32_t recordNumber);
+  void WriteModified(std::span<std::uint8_t> image, std::int32_t number);
+  void CheckUniqueKeys(std::span<const std::uint8_t> image, std::span<const std::uint8_t> oldImage);
+  void FinishWrite(bool reposition);
+  TNewRecordTable NewRecordTable() const;
+
+  TDataDirectory &directory_;
+  TDataTable *table_ = nullptr;
+  std::string tableName_;
+  std::uint32_t counters_[3] = {0, 0, 0};
+  bool open_ = false;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool forcedReadOnly_ = false;
+  bool naturalOrderAtOpen_ = false;
+  std::vector<TFieldDef> fields_;
+  std::uint16_t fieldCount_ = 0;
+  std::uint16_t recordSize_ = 0;
+  bool hasAutoInc_ = false;
+  bool hasConstraints_ = false;
+  bool hasDefaults_ = false;
+  // Record images: the current record, the saved copy of an edit.
+  std::vector<std::uint8_t> current_;
+  std::vector<std::uint8_t> saved_;
+  // Position.
+  std::int64_t ordinal_ = 0;
+  std::int32_t leafPage_ = 0;
+  std::int32_t slot_ = 0;
+  std::vector<std::uint8_t> currentKey_;
+  std::int32_t keyRecordNumber_ = 0;
+  std::int32_t physical_ = 0;
+  bool bof_ = false;
+  bool eof_ = false;
+  std::int64_t firstBound_ = 0;
+  std::int64_t lastBound_ = 0;
+  TRecordsBitmap bitmap_;
+  // The active index.
+  std::uint8_t indexNumber_ = NoIndexChosen;
+  std::string indexName_;
+  bool indexUnique_ = false;
+  TKeyLayout layout_{};
+};
+
+} // namespace nexora

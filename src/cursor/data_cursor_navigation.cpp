@@ -1,0 +1,480 @@
+#include <algorithm>
+#include <cstring>
+
+#include "cursor/data_cursor.h"
+#include "cursor/data_cursor_operation.h"
+#include "storage/record_layout.h"
+#include "support/little_endian.h"
+
+namespace nexora {
+
+namespace {
+
+// A leaf page of the active index pinned for a walk; a page the cache could not give
+// because the table changed, or one left without keys, restarts the walk.
+TPinnedPage PinLeaf(TIndexFile &file, TDataCursor *cursor, std::int32_t indexNumber, std::int32_t n) {
+  TPage *page = file.PinPage(cursor, indexNumber, n);
+  if (page == nullptr) {
+    throw ETableChanged{};
+  }
+  TPinnedPage pinned(file, page);
+  if (!page->IsLeaf() || page->EntryCount() == 0) {
+    throw ETableChanged{};
+  }
+  return pinned;
+}
+
+} // namespace
+
+TCountedTree TDataCursor::Tree() { return TCountedTree(table_->IndexFile(), indexNumber_, this); }
+
+std::int32_t TDataCursor::TableRecordCount() const { return table_->DataFile().GetRecordCount(); }
+
+std::int32_t TDataCursor::PhysicalRecordCount() const { return table_->DataFile().GetBufferCount(); }
+
+void TDataCursor::SetNoRecords() {
+  ordinal_ = 0;
+  firstBound_ = 0;
+  lastBound_ = 0;
+  physical_ = 0;
+  leafPage_ = 0;
+  slot_ = 0;
+  keyRecordNumber_ = 0;
+  std::fill(currentKey_.begin(), currentKey_.end(), 0);
+  bof_ = true;
+  eof_ = true;
+}
+
+void TDataCursor::StandOnKey(std::int64_t ordinal, const TKeyPath &path, const std::uint8_t *key,
+                             std::int32_t recordNumber) {
+  ordinal_ = ordinal;
+  leafPage_ = path.Leaf().Page;
+  slot_ = path.Leaf().Slot + 1;
+  std::copy_n(key, currentKey_.size(), currentKey_.begin());
+  keyRecordNumber_ = recordNumber;
+}
+
+void TDataCursor::RebuildSets() {
+  if (indexNumber_ == NaturalOrder) {
+    // Natural order visits every physical record; its owners check the status themselves.
+    bitmap_.SetSize(PhysicalRecordCount());
+    bitmap_.SetAll();
+  }
+  firstBound_ = 1;
+  lastBound_ = TableRecordCount();
+}
+
+void TDataCursor::SeekFirstKey() {
+  if (TableRecordCount() == 0) {
+    SetNoRecords();
+    return;
+  }
+  if (indexNumber_ == NaturalOrder) {
+    physical_ = bitmap_.FindNext(0);
+    if (physical_ == 0) {
+      SetNoRecords();
+      return;
+    }
+    ordinal_ = 0;
+  } else {
+    TKeyPath path;
+    const std::optional<std::int32_t> record = Tree().KeyAt(1, path, currentKey_.data());
+    if (!record) {
+      RaiseIfError(NEXORA_INDEXCORRUPT);
+    }
+    StandOnKey(1, path, currentKey_.data(), *record);
+  }
+  bof_ = false;
+  eof_ = false;
+}
+
+void TDataCursor::SeekLastKey() {
+  if (TableRecordCount() == 0) {
+    SetNoRecords();
+    return;
+  }
+  if (indexNumber_ == NaturalOrder) {
+    physical_ = bitmap_.FindPrior(bitmap_.Size() + 1);
+    if (physical_ == 0) {
+      SetNoRecords();
+      return;
+    }
+    ordinal_ = 0;
+  } else {
+    TCountedTree tree = Tree();
+    TKeyPath path;
+    const std::int64_t count = tree.KeyCount();
+    const std::optional<std::int32_t> record = tree.KeyAt(count, path, currentKey_.data());
+    if (!record) {
+      RaiseIfError(NEXORA_INDEXCORRUPT);
+    }
+    StandOnKey(count, path, currentKey_.data(), *record);
+  }
+  bof_ = false;
+  eof_ = false;
+}
+
+void TDataCursor::MoveBy(std::int32_t steps) {
+  if (TableRecordCount() == 0) {
+    SetNoRecords();
+    return;
+  }
+  if (indexNumber_ == NaturalOrder) {
+    if (steps > 0) {
+      const std::int32_t found = bitmap_.FindNext(physical_, steps);
+      if (found == 0) {
+        eof_ = true;
+        bof_ = false;
+      } else {
+        physical_ = found;
+      }
+    } else if (steps < 0) {
+      const std::int32_t found = bitmap_.FindPrior(physical_, -steps);
+      if (found == 0) {
+        bof_ = true;
+        eof_ = false;
+      } else {
+        physical_ = found;
+      }
+    }
+    return;
+  }
+  if (leafPage_ == 0) {
+    // No position to move from: the walk starts again from a re-found one.
+    throw ETableChanged{};
+  }
+  TIndexFile &file = table_->IndexFile();
+  TPinnedPage page = PinLeaf(file, this, indexNumber_, leafPage_);
+  std::int32_t pageNumber = leafPage_;
+  std::int32_t slot = std::min(slot_, page->EntryCount());
+  const std::int32_t wanted = steps < 0 ? -steps : steps;
+  std::int32_t made = 0;
+  for (; made < wanted; ++made) {
+    if (steps > 0) {
+      if (slot < page->EntryCount()) {
+        ++slot;
+      } else if (page->Next() != 0) {
+        pageNumber = page->Next();
+        page = PinLeaf(file, this, indexNumber_, pageNumber);
+        slot = 1;
+      } else {
+        eof_ = true;
+        break;
+      }
+      ++ordinal_;
+    } else {
+      if (slot > 1) {
+        --slot;
+      } else if (page->Previous() != 0) {
+        pageNumber = page->Previous();
+        page = PinLeaf(file, this, indexNumber_, pageNumber);
+        slot = page->EntryCount();
+      } else {
+        bof_ = true;
+        break;
+      }
+      --ordinal_;
+    }
+  }
+  leafPage_ = pageNumber;
+  slot_ = slot;
+  std::copy_n(page->Key(slot - 1), currentKey_.size(), currentKey_.begin());
+  keyRecordNumber_ = page->RecordNumber(slot - 1);
+  if (made == wanted) {
+    bof_ = false;
+    eof_ = false;
+  }
+}
+
+bool TDataCursor::RecordVisible() const {
+  if (TableRecordCount() == 0) {
+    return false;
+  }
+  if (indexNumber_ == NaturalOrder) {
+    return true;
+  }
+  return current_[0] != RecordStatusDeleted;
+}
+
+void TDataCursor::SkipInvisible(TReadDirection direction) {
+  const bool backward = direction == TReadDirection::Backward;
+  // First in the asked direction, then back the other way from the end reached.
+  bool &farEnd = backward ? bof_ : eof_;
+  bool &nearEnd = backward ? eof_ : bof_;
+  while (!farEnd) {
+    if (RecordVisible()) {
+      return;
+    }
+    MoveBy(backward ? -1 : 1);
+    ReadCurrentRecord(direction);
+  }
+  while (!nearEnd) {
+    if (RecordVisible()) {
+      farEnd = true;
+      return;
+    }
+    MoveBy(backward ? 1 : -1);
+    ReadCurrentRecord(backward ? TReadDirection::Forward : TReadDirection::Backward);
+  }
+  bof_ = true;
+  eof_ = true;
+}
+
+void TDataCursor::First() {
+  Operation([&] {
+    SeekFirstKey();
+    ReadCurrentRecord(TReadDirection::Forward);
+    SkipInvisible(TReadDirection::Forward);
+    MoveBy(-1);
+    ReadCurrentRecord(TReadDirection::Backward);
+    SkipInvisible(TReadDirection::Backward);
+  });
+}
+
+void TDataCursor::Last() {
+  Operation([&] {
+    SeekLastKey();
+    ReadCurrentRecord(TReadDirection::Backward);
+    SkipInvisible(TReadDirection::Backward);
+    MoveBy(1);
+    ReadCurrentRecord(TReadDirection::Forward);
+    SkipInvisible(TReadDirection::Forward);
+  });
+}
+
+TErrorCode TDataCursor::Next(std::uint8_t *buffer) {
+  return Operation([&] {
+    if (bof_) {
+      SeekFirstKey();
+    } else {
+      MoveBy(1);
+    }
+    ReadCurrentRecord(TReadDirection::Forward);
+    SkipInvisible(TReadDirection::Forward);
+    return DeliverRecord(buffer, eof_ ? NEXORA_EOF : NEXORA_NONE);
+  });
+}
+
+TErrorCode TDataCursor::Prior(std::uint8_t *buffer) {
+  return Operation([&] {
+    if (eof_) {
+      SeekLastKey();
+    } else {
+      MoveBy(-1);
+    }
+    ReadCurrentRecord(TReadDirection::Backward);
+    SkipInvisible(TReadDirection::Backward);
+    return DeliverRecord(buffer, bof_ ? NEXORA_BOF : NEXORA_NONE);
+  });
+}
+
+TErrorCode TDataCursor::DeliverRecord(std::uint8_t *buffer, TErrorCode status) const {
+  if (buffer != nullptr) {
+    if (status == NEXORA_NONE) {
+      std::copy(current_.begin(), current_.end(), buffer);
+    } else {
+      std::fill_n(buffer, recordSize_, 0);
+    }
+  }
+  return status;
+}
+
+std::int32_t TDataCursor::RecordCount() const {
+  if (indexNumber_ == NaturalOrder) {
+    return bitmap_.Count();
+  }
+  return firstBound_ <= 0 || lastBound_ <= 0 ? 0 : static_cast<std::int32_t>(lastBound_ - firstBound_ + 1);
+}
+
+std::int32_t TDataCursor::RecNo() const {
+  if (RecordCount() == 0 || ordinal_ == 0) {
+    return 0;
+  }
+  return static_cast<std::int32_t>(ordinal_ - firstBound_ + 1);
+}
+
+std::int32_t TDataCursor::GetRecordCount() {
+  return Operation([&] { return RecordCount(); });
+}
+
+std::int32_t TDataCursor::GetRecNo() {
+  return Operation([&] { return RecNo(); });
+}
+
+bool TDataCursor::SetRecNo(std::int32_t recNo) {
+  return Operation([&] {
+    if (indexNumber_ == NaturalOrder) {
+      const std::int32_t found = recNo < 1 ? 0 : bitmap_.FindNext(0, recNo);
+      if (found == 0) {
+        recNo < 1 ? SeekFirstKey() : SeekLastKey();
+        (recNo < 1 ? bof_ : eof_) = true;
+      } else {
+        physical_ = found;
+        bof_ = false;
+        eof_ = false;
+      }
+      ReadCurrentRecord(TReadDirection::None);
+      return found != 0;
+    }
+    const std::int32_t count = RecordCount();
+    if (recNo < 1 || recNo > count) {
+      recNo < 1 ? SeekFirstKey() : SeekLastKey();
+      (recNo < 1 ? bof_ : eof_) = true;
+      ReadCurrentRecord(TReadDirection::None);
+      return false;
+    }
+    TKeyPath path;
+    const std::int64_t ordinal = firstBound_ + recNo - 1;
+    const std::optional<std::int32_t> record = Tree().KeyAt(ordinal, path, currentKey_.data());
+    if (!record) {
+      RaiseIfError(NEXORA_INDEXCORRUPT);
+    }
+    StandOnKey(ordinal, path, currentKey_.data(), *record);
+    bof_ = false;
+    eof_ = false;
+    ReadCurrentRecord(TReadDirection::None);
+    SkipInvisible(TReadDirection::Forward);
+    return RecNo() == recNo;
+  });
+}
+
+std::uint16_t TDataCursor::GetBookmarkSize() const {
+  return indexNumber_ == NaturalOrder ? 4 : static_cast<std::uint16_t>(layout_.KeyLength);
+}
+
+std::vector<std::uint8_t> TDataCursor::GetBookmark() const {
+  if (indexNumber_ == NaturalOrder) {
+    std::vector<std::uint8_t> bookmark(4);
+    StoreU32(bookmark.data(), static_cast<std::uint32_t>(physical_));
+    return bookmark;
+  }
+  if (ordinal_ == 0) {
+    return std::vector<std::uint8_t>(currentKey_.size(), 0);
+  }
+  return currentKey_;
+}
+
+int TDataCursor::CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const {
+  if (indexNumber_ == NaturalOrder) {
+    const auto left = static_cast<std::int32_t>(LoadU32(a.data()));
+    const auto right = static_cast<std::int32_t>(LoadU32(b.data()));
+    return left < right ? -1 : left > right ? 1 : 0;
+  }
+  return CompareKeys(a.data(), b.data(), layout_.KeyLength);
+}
+
+bool TDataCursor::GotoBookmark(std::span<const std::uint8_t> bookmark, bool acceptNearest) {
+  return Operation([&] {
+    if (bookmark.size() != GetBookmarkSize()) {
+      RaiseIfError(NEXORA_OUTOFRANGE, "bookmark size");
+    }
+    if (indexNumber_ == NaturalOrder) {
+      const auto wanted = static_cast<std::int32_t>(LoadU32(bookmark.data()));
+      if (wanted != 0) {
+        const std::int32_t clamped = std::clamp(wanted, 1, std::max(1, PhysicalRecordCount()));
+        bof_ = false;
+        eof_ = false;
+        std::int32_t found = bitmap_.FindNext(clamped - 1);
+        found = found != 0 ? found : bitmap_.FindPrior(clamped);
+        if (found == 0) {
+          SetNoRecords();
+        } else {
+          physical_ = found;
+        }
+      }
+    } else {
+      FindKeyPositioned(bookmark.data(), true, acceptNearest);
+    }
+    ReadCurrentRecord(TReadDirection::None);
+    SkipInvisible(TReadDirection::Forward);
+    if (acceptNearest) {
+      return true;
+    }
+    const std::vector<std::uint8_t> current = GetBookmark();
+    return !(bof_ && eof_) && CompareBookmarks(current, bookmark) == 0;
+  });
+}
+
+std::vector<std::uint8_t> TDataCursor::BuildKey(std::span<const std::uint8_t> image) const {
+  std::vector<std::uint8_t> key(static_cast<std::size_t>(layout_.KeyLength), 0);
+  nexora::BuildKey(layout_, image, key.data());
+  return key;
+}
+
+int TDataCursor::CompareKeys(const std::uint8_t *a, const std::uint8_t *b, std::int32_t length) const {
+  return nexora::CompareKeys(layout_, a, b, length);
+}
+
+bool TDataCursor::FindKey(const std::uint8_t *key, bool nearest) {
+  return Operation([&] {
+    const bool exact = FindKeyPositioned(key, nearest, false);
+    ReadCurrentRecord(TReadDirection::None);
+    SkipInvisible(TReadDirection::Forward);
+    return exact;
+  });
+}
+
+bool TDataCursor::FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks) {
+  if (TableRecordCount() == 0 || indexNumber_ == NaturalOrder) {
+    if (TableRecordCount() == 0) {
+      SetNoRecords();
+    }
+    return false;
+  }
+  const bool wasBof = bof_;
+  const bool wasEof = eof_;
+  TCountedTree tree = Tree();
+  TKeyPath path;
+  const TTreeSearch search = tree.Find(key, path);
+  if (!search.Exact && !nearest) {
+    return false;
+  }
+  const std::int64_t count = tree.KeyCount();
+  const bool pastEnd = search.Ordinal > count;
+  const std::int64_t ordinal = pastEnd ? count : search.Ordinal;
+  const std::optional<std::int32_t> record = tree.KeyAt(ordinal, path, currentKey_.data());
+  if (!record) {
+    RaiseIfError(NEXORA_INDEXCORRUPT);
+  }
+  StandOnKey(ordinal, path, currentKey_.data(), *record);
+  bof_ = false;
+  eof_ = pastEnd;
+  if (keepCracks) {
+    // A cursor that stood on a crack stays there while its record is still at that end.
+    if (wasBof) {
+      MoveBy(-1);
+      if (!bof_) {
+        MoveBy(1);
+      }
+    }
+    if (wasEof) {
+      MoveBy(1);
+      if (!eof_) {
+        MoveBy(-1);
+      }
+    }
+  }
+  return search.Exact;
+}
+
+void TDataCursor::Reposition() {
+  if (indexNumber_ == NaturalOrder) {
+    ordinal_ = 0;
+    std::int32_t found = bitmap_.FindNext(physical_ - 1);
+    found = found != 0 ? found : bitmap_.FindPrior(physical_);
+    if (found == 0) {
+      SetNoRecords();
+    } else {
+      physical_ = found;
+    }
+  } else if (TableRecordCount() == 0) {
+    SetNoRecords();
+  } else {
+    const std::vector<std::uint8_t> key = BuildKey(current_);
+    FindKeyPositioned(key.data(), true, true);
+  }
+  ReadCurrentRecord(TReadDirection::None);
+  SkipInvisible(TReadDirection::Forward);
+}
+
+} // namespace nexora

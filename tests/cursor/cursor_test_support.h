@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cursor/data_cursor.h"
+#include "storage/field_values.h"
+#include "storage/index_file.h"
+#include "tables/table_test_support.h"
+
+namespace nexora::testing {
+
+// The people table: Id (integer, the primary index), Code (integer, unique, descending),
+// Name (string of 20, non-unique, case-insensitive) and Note (string of 30, no index).
+enum TPeopleField : std::int16_t { Id = 1, Code = 2, Name = 3, Note = 4 };
+
+inline TTableDefinition PeopleDefinition() {
+  const auto field = [](std::string_view name, std::uint8_t type, std::uint16_t size, std::uint16_t number) {
+    TFieldDef def;
+    def.SetName(name);
+    def.SetType(type);
+    def.SetDeclaredSize(size);
+    def.SetNumber(number);
+    return def;
+  };
+  TTableDefinition definition;
+  definition.Fields = {field("Id", ftcInteger, 0, Id), field("Code", ftcInteger, 0, Code),
+                       field("Name", ftcString, 20, Name), field("Note", ftcString, 30, Note)};
+  TIndexDef primary;
+  primary.SetName("ById");
+  primary.SetFields({Id});
+  primary.SetUnique(true);
+  definition.PrimaryIndex = primary;
+  TIndexDef byCode;
+  byCode.SetName("ByCode");
+  byCode.SetFields({Code});
+  byCode.SetUnique(true);
+  byCode.SetDescending(true);
+  TIndexDef byName;
+  byName.SetName("ByName");
+  byName.SetFields({Name});
+  byName.SetCaseInsensitive(true);
+  definition.SecondaryIndexes = {byCode, byName};
+  return definition;
+}
+
+// One person as the tests write and read them.
+struct TPerson {
+  std::int64_t Id = 0;
+  std::int64_t Code = 0;
+  std::string Name;
+  std::string Note;
+  bool operator==(const TPerson &) const = default;
+};
+
+inline void WritePerson(const TDataCursor &cursor, std::span<std::uint8_t> image, const TPerson &person) {
+  WriteFieldValue(cursor.FieldDef(Id), image, person.Id, 0);
+  WriteFieldValue(cursor.FieldDef(Code), image, person.Code, 0);
+  WriteFieldValue(cursor.FieldDef(Name), image, person.Name, 0);
+  WriteFieldValue(cursor.FieldDef(Note), image, person.Note, 0);
+}
+
+inline TPerson ReadPerson(const TDataCursor &cursor, std::span<const std::uint8_t> image) {
+  const auto text = [&](TPeopleField field) {
+    const TFieldValue value = ReadFieldValue(cursor.FieldDef(field), image);
+    return IsNull(value) ? std::string() : std::get<std::string>(value);
+  };
+  return TPerson{std::get<std::int64_t>(ReadFieldValue(cursor.FieldDef(Id), image)),
+                 std::get<std::int64_t>(ReadFieldValue(cursor.FieldDef(Code), image)), text(Name), text(Note)};
+}
+
+// A database directory with the people table and an open cursor on it.
+class TPeopleTable {
+public:
+  explicit TPeopleTable(const std::string &path, bool create = true)
+      : session_(engine_.NewSession()), directory_(OpenDirectory(session_, "people db", path)) {
+    if (create) {
+      directory_.CreateTable("people", PeopleDefinition());
+    }
+  }
+  TTestEngine &Engine() { return engine_; }
+  TDataSession &Session() { return session_; }
+  TDataDirectory &Directory() { return directory_; }
+
+  std::unique_ptr<TDataCursor> OpenCursor() {
+    auto cursor = std::make_unique<TDataCursor>(directory_);
+    cursor->SetTableName("people");
+    cursor->Open();
+    return cursor;
+  }
+
+private:
+  TTestEngine engine_;
+  TDataSession &session_;
+  TDataDirectory &directory_;
+};
+
+inline void Insert(TDataCursor &cursor, const TPerson &person) {
+  std::vector<std::uint8_t> image = cursor.InitNewRecord();
+  WritePerson(cursor, image, person);
+  cursor.InsertRecord(image);
+}
+
+// The people of the active index from first to last, by Next.
+inline std::vector<TPerson> Walk(TDataCursor &cursor) {
+  std::vector<TPerson> people;
+  std::vector<std::uint8_t> image(cursor.RecordSize());
+  cursor.First();
+  while (cursor.Next(image.data()) == NEXORA_NONE) {
+    people.push_back(ReadPerson(cursor, image));
+  }
+  return people;
+}
+
+// The same from last to first, by Prior.
+inline std::vector<TPerson> WalkBack(TDataCursor &cursor) {
+  std::vector<TPerson> people;
+  std::vector<std::uint8_t> image(cursor.RecordSize());
+  cursor.Last();
+  while (cursor.Prior(image.data()) == NEXORA_NONE) {
+    people.push_back(ReadPerson(cursor, image));
+  }
+  return people;
+}
+
+} // namespace nexora::testing
