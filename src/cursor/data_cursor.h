@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cursor/blob_buffer.h"
 #include "engine/engine_hooks.h"
 #include "engine/error_codes.h"
 #include "storage/buffered_file.h"
@@ -133,6 +135,27 @@ public:
   void SetField(std::int16_t number, std::span<std::uint8_t> image,
                 std::optional<std::span<const std::uint8_t>> value) const;
 
+  // --- BLOBs (data_cursor_blobs.cpp); field n's slot in the caller's record image
+  static constexpr std::size_t MaxOpenBlobs = 128;
+  // Opens (or opens once more) the value and returns its size. The whole value is loaded;
+  // a chain rewritten by another party makes the record be read again into the image.
+  std::int32_t OpenBlob(std::int16_t number, std::span<std::uint8_t> image, TBlobMode mode, bool temporary = false);
+  // Bytes copied from the value at offset (fewer at its end).
+  std::int32_t ReadBlob(std::int16_t number, std::span<const std::uint8_t> image, std::int32_t count,
+                        std::uint8_t *destination, std::int32_t offset);
+  void WriteBlob(std::int16_t number, std::span<std::uint8_t> image, std::int32_t count, const std::uint8_t *source,
+                 std::int32_t offset);
+  void TruncateBlob(std::int16_t number, std::span<std::uint8_t> image, std::int32_t size);
+  std::int32_t GetBlobLength(std::int16_t number, std::span<const std::uint8_t> image);
+  // Drops one handle; the last one frees the value (unwritten changes are lost) and puts
+  // the first block number back into the slot.
+  void CloseBlob(std::int16_t number, std::span<std::uint8_t> image);
+  // Frees every open value, or only the temporary ones.
+  void FreeBlobs(bool all);
+  // Closes every value of the image that is open and not modified, or temporary.
+  void CloseRecordBlobs(std::span<std::uint8_t> image);
+  std::size_t OpenBlobCount() const { return blobs_.size(); }
+
   // --- writing (data_cursor_writing.cpp)
   // An image with the fields' defaults (record-size bytes).
   std::vector<std::uint8_t> InitNewRecord() const;
@@ -186,6 +209,19 @@ private:
   template <typename TWrite> void WithWriteLock(TWrite &&write);
   bool LockForWrite(std::int32_t recordNumber);
   void WriteModified(std::span<std::uint8_t> image, std::int32_t number);
+  // The open value whose handle the slot holds, or null (also when it holds a block number).
+  TBlobBuffer *FindBlob(std::int32_t reference) const;
+  // 10030 unless the slot holds a handle of this cursor.
+  TBlobBuffer &ResolveBlob(std::int16_t number, std::span<const std::uint8_t> image);
+  void LoadBlob(TBlobBuffer &buffer, std::int16_t number, std::span<std::uint8_t> image);
+  void StoreHandle(const TBlobBuffer &buffer, std::span<std::uint8_t> image) const;
+  void FreeBlob(const TBlobBuffer &buffer);
+  // Writes the modified values the image's slots hold and puts first block numbers and
+  // BLOB IDs back into the slots, freeing those values; every value must belong to the
+  // record.
+  void WriteRecordBlobs(std::span<std::uint8_t> image, std::int32_t recordNumber);
+  // Frees the chains of the image's BLOB values, each under a new BLOB ID.
+  void FreeRecordBlobChains(std::span<const std::uint8_t> image);
   void CheckUniqueKeys(std::span<const std::uint8_t> image, std::span<const std::uint8_t> oldImage);
   void FinishWrite(bool reposition);
   TNewRecordTable NewRecordTable() const;
@@ -225,6 +261,8 @@ private:
   std::string indexName_;
   bool indexUnique_ = false;
   TKeyLayout layout_{};
+  std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
+  std::int32_t lastBlobHandle_ = 0;
 };
 
 } // namespace nexora

@@ -114,6 +114,7 @@ void TDataCursor::Close() {
   if (!open_) {
     return;
   }
+  FreeBlobs(true);
   current_.clear();
   saved_.clear();
   currentKey_.clear();

@@ -166,6 +166,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> image, bool reposition) {
       const std::int32_t recordID = NextSerial(data.GetLastRecordID());
       FinishNewRecord(info, fresh, recordID);
       CheckUniqueKeys(fresh, {});
+      WriteRecordBlobs(fresh, number);
 
       TRecord *record = AllocateRecord(data, nullptr);
       if (record->Number() != number) {
@@ -188,7 +189,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> image, bool reposition) {
       StoreU32(fresh.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
       current_ = fresh;
       physical_ = number;
-      StoreU32(image.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
+      std::copy(fresh.begin(), fresh.end(), image.begin());
       FinishWrite(reposition);
     } catch (...) {
       if (locked) {
@@ -244,6 +245,7 @@ void TDataCursor::WriteModified(std::span<std::uint8_t> image, std::int32_t numb
   std::copy_n(current_.begin() + RecordIDOffset, sizeof(std::int32_t), fresh.begin() + RecordIDOffset);
   StoreRecordHash(data.FieldDefs(), fresh);
   CheckUniqueKeys(fresh, current_);
+  WriteRecordBlobs(fresh, number);
 
   TBuffer *buffer = data.GetBuffer(nullptr, 0, number, false, TReadDirection::None);
   buffer->SetData(fresh.data(), recordSize_);
@@ -283,6 +285,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> image, bool reposit
                    TKeyPath path;
                    TCountedTree(index, slot).DeleteKey(key.data(), path);
                  }
+                 FreeRecordBlobChains(current_);
                  TDataFile &data = table_->DataFile();
                  TBuffer *buffer = data.GetBuffer(nullptr, 0, number, false, TReadDirection::None);
                  ReleaseRecord(data, dynamic_cast<TRecord &>(*buffer));

@@ -24,6 +24,11 @@ inline constexpr std::uint8_t RecordStatusDeleted = 1;
 inline constexpr std::uint8_t FieldIndicatorNull = 0;
 inline constexpr std::uint8_t FieldIndicatorValue = 1;
 
+// A BLOB field's 8 value bytes: the first block of its chain (0: no blocks; negative: a
+// value a cursor holds open), then the value's BLOB ID.
+inline constexpr std::size_t BlobSlotFirstBlockOffset = 0;
+inline constexpr std::size_t BlobSlotBlobIDOffset = 4;
+
 // Little-endian access to integers and doubles inside images, whatever the host order.
 template <typename T> T LoadLittleEndian(const std::uint8_t *bytes) {
   std::uint8_t ordered[sizeof(T)];
