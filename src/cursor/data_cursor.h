@@ -222,6 +222,17 @@ private:
   void WriteRecordBlobs(std::span<std::uint8_t> image, std::int32_t recordNumber);
   // Frees the chains of the image's BLOB values, each under a new BLOB ID.
   void FreeRecordBlobChains(std::span<const std::uint8_t> image);
+  // --- the text index (data_cursor_text_index.cpp)
+  struct TFieldWords {
+    std::int16_t Field = 0;
+    std::vector<std::string> Words;
+  };
+  // A string field's text, or a memo's stored value.
+  std::string FieldText(const TFieldDef &def, std::span<const std::uint8_t> image);
+  // The indexed words of each field of the text index, in the definition's order.
+  std::vector<TFieldWords> TextIndexWords(std::span<const std::uint8_t> image);
+  void UpdateTextIndex(const std::vector<TFieldWords> &oldWords, const std::vector<TFieldWords> &newWords,
+                       std::int32_t oldRecordID, std::int32_t newRecordID, std::int32_t recordNumber);
   void CheckUniqueKeys(std::span<const std::uint8_t> image, std::span<const std::uint8_t> oldImage);
   void FinishWrite(bool reposition);
   TNewRecordTable NewRecordTable() const;

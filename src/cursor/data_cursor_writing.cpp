@@ -186,6 +186,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> image, bool reposition) {
         TKeyPath path;
         TCountedTree(index, slot).InsertKey(key.data(), number, path);
       }
+      UpdateTextIndex({}, TextIndexWords(fresh), recordID, recordID, number);
       StoreU32(fresh.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
       current_ = fresh;
       physical_ = number;
@@ -245,6 +246,7 @@ void TDataCursor::WriteModified(std::span<std::uint8_t> image, std::int32_t numb
   std::copy_n(current_.begin() + RecordIDOffset, sizeof(std::int32_t), fresh.begin() + RecordIDOffset);
   StoreRecordHash(data.FieldDefs(), fresh);
   CheckUniqueKeys(fresh, current_);
+  const std::vector<TFieldWords> oldWords = TextIndexWords(current_);
   WriteRecordBlobs(fresh, number);
 
   TBuffer *buffer = data.GetBuffer(nullptr, 0, number, false, TReadDirection::None);
@@ -260,6 +262,8 @@ void TDataCursor::WriteModified(std::span<std::uint8_t> image, std::int32_t numb
       TCountedTree(index, slot).ReplaceKey(oldKey.data(), newKey.data(), number, path);
     }
   }
+  const auto recordID = static_cast<std::int32_t>(LoadU32(fresh.data() + RecordIDOffset));
+  UpdateTextIndex(oldWords, TextIndexWords(fresh), recordID, recordID, number);
   StoreU32(fresh.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
   current_ = fresh;
   std::copy(fresh.begin(), fresh.end(), image.begin());
@@ -285,6 +289,8 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> image, bool reposit
                    TKeyPath path;
                    TCountedTree(index, slot).DeleteKey(key.data(), path);
                  }
+                 const auto recordID = static_cast<std::int32_t>(LoadU32(current_.data() + RecordIDOffset));
+                 UpdateTextIndex(TextIndexWords(current_), {}, recordID, recordID, number);
                  FreeRecordBlobChains(current_);
                  TDataFile &data = table_->DataFile();
                  TBuffer *buffer = data.GetBuffer(nullptr, 0, number, false, TReadDirection::None);

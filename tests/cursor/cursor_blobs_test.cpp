@@ -3,6 +3,7 @@
 #include <numeric>
 
 #include "cursor/cursor_test_support.h"
+#include "storage/index_keys.h"
 #include "storage/record_layout.h"
 #include "support/little_endian.h"
 
@@ -183,6 +184,45 @@ TEST_F(CursorBlobs, AValueRewrittenByAnotherProcessIsReloaded) {
   TBytes value(700);
   cursor_->ReadBlob(Body, image, 700, value.data(), 0);
   EXPECT_EQ(value, Text(700, 'q'));
+}
+
+TEST_F(CursorBlobs, TheTextIndexFollowsAMemoThroughEveryWrite) {
+  cursor_->Close();
+  directory_.DeleteTable("docs");
+  TTableDefinition definition = DocsDefinition();
+  definition.TextIndexFields = {Body};
+  directory_.CreateTable("docs", definition);
+  cursor_->Open();
+  const auto indexed = [&](std::string_view word) {
+    std::vector<std::uint8_t> key(TextKeyLength);
+    BuildTextKey(0, Body, word, 1, key.data());
+    TKeyPath path;
+    TIndexFile &index = cursor_->Table().IndexFile();
+    return index.Root(TextIndexSlot) != 0 && TCountedTree(index, TextIndexSlot).KeyExists(key.data(), path);
+  };
+  const std::string first = "hello wide world";
+  InsertDoc(1, TBytes(first.begin(), first.end()), {});
+  EXPECT_TRUE(indexed("hello"));
+  EXPECT_TRUE(indexed("WORLD"));
+  EXPECT_FALSE(indexed("there"));
+
+  ASSERT_TRUE(cursor_->SetRecNo(1));
+  std::vector<std::uint8_t> image = Current();
+  ASSERT_EQ(cursor_->GetCurrentRecord(image.data(), true), NEXORA_NONE);
+  const std::string second = "hello there";
+  cursor_->OpenBlob(Body, image, TBlobMode::ReadWrite);
+  cursor_->TruncateBlob(Body, image, 0);
+  cursor_->WriteBlob(Body, image, static_cast<std::int32_t>(second.size()),
+                     reinterpret_cast<const std::uint8_t *>(second.data()), 0);
+  cursor_->ModifyRecord(image, true);
+  EXPECT_TRUE(indexed("hello"));
+  EXPECT_TRUE(indexed("there"));
+  EXPECT_FALSE(indexed("world"));
+
+  cursor_->DeleteRecord(Current());
+  EXPECT_FALSE(indexed("hello"));
+  EXPECT_FALSE(indexed("there"));
+  EXPECT_EQ(cursor_->Table().IndexFile().Root(TextIndexSlot), 0);
 }
 
 } // namespace
