@@ -204,8 +204,9 @@ private:
   bool DetectChangesStrict();
   bool SkipsChangeDetection() const { return exclusive_ || forcedReadOnly_; }
   // --- writing helpers
-  template <typename TWrite> void WriteFrame(TTriggerKind before, TTriggerKind after, TErrorHookKind errorKind,
-                                             std::int32_t recordNumber, std::uint8_t *newImage, TWrite &&write);
+  template <typename TWrite>
+  void WriteFrame(TTriggerKind before, TTriggerKind after, TErrorHookKind errorKind, std::int32_t recordNumber,
+                  std::uint8_t *newImage, TWrite &&write);
   template <typename TWrite> void WithWriteLock(TWrite &&write);
   bool LockForWrite(std::int32_t recordNumber);
   void WriteModified(std::span<std::uint8_t> image, std::int32_t number);

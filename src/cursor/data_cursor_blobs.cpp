@@ -38,8 +38,8 @@ TBlobBuffer *TDataCursor::FindBlob(std::int32_t reference) const {
   if (reference >= 0) {
     return nullptr;
   }
-  const auto found = std::find_if(blobs_.begin(), blobs_.end(),
-                                  [&](const auto &buffer) { return buffer->Handle == reference; });
+  const auto found =
+      std::find_if(blobs_.begin(), blobs_.end(), [&](const auto &buffer) { return buffer->Handle == reference; });
   return found == blobs_.end() ? nullptr : found->get();
 }
 
@@ -60,8 +60,7 @@ void TDataCursor::FreeBlob(const TBlobBuffer &buffer) {
   std::erase_if(blobs_, [&](const auto &owned) { return owned.get() == &buffer; });
 }
 
-std::int32_t TDataCursor::OpenBlob(std::int16_t number, std::span<std::uint8_t> image, TBlobMode mode,
-                                   bool temporary) {
+std::int32_t TDataCursor::OpenBlob(std::int16_t number, std::span<std::uint8_t> image, TBlobMode mode, bool temporary) {
   return Operation([&] {
     const TFieldDef &def = FieldDef(number);
     if (def.Type() != ftcBlob) {
@@ -121,8 +120,8 @@ void TDataCursor::LoadBlob(TBlobBuffer &buffer, std::int16_t number, std::span<s
     RaiseIfError(NEXORA_MEMOCORRUPT);
   }
   const auto &record = dynamic_cast<const TRecord &>(*stored);
-  const bool same = !record.Deleted() &&
-                    record.RecordID() == static_cast<std::int32_t>(LoadU32(image.data() + RecordIDOffset));
+  const bool same =
+      !record.Deleted() && record.RecordID() == static_cast<std::int32_t>(LoadU32(image.data() + RecordIDOffset));
   if (same) {
     const std::size_t slot = buffer.Field.RecordOffset();
     std::copy_n(record.Image().begin() + static_cast<std::ptrdiff_t>(slot), 1 + 8,
@@ -233,8 +232,8 @@ void TDataCursor::WriteRecordBlobs(std::span<std::uint8_t> image, std::int32_t r
     }
     if (buffer->Modified) {
       buffer->BlobID = data.NextBlobID();
-      buffer->FirstBlock = table_->BlobFile().WriteValue(buffer->FirstBlock, buffer->BlobID, buffer->Value,
-                                                         def.CompressionLevel());
+      buffer->FirstBlock =
+          table_->BlobFile().WriteValue(buffer->FirstBlock, buffer->BlobID, buffer->Value, def.CompressionLevel());
       buffer->Modified = false;
     }
     StoreBlockReference(def, image, buffer->FirstBlock, buffer->BlobID);

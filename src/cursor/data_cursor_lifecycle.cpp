@@ -43,10 +43,9 @@ void TDataCursor::RaiseIfError(TErrorCode code, const std::string &detail) const
 
 const TFieldDef &TDataCursor::FieldDef(std::int16_t number) const {
   if (number < 1 || number > fieldCount_) {
-    directory_.Session().Engine().RaiseError(NEXORA_OUTOFRANGE,
-                                             TErrorNames{.DatabaseName = directory_.GetDisplayName(),
-                                                         .TableName = tableName_,
-                                                         .FieldName = std::to_string(number)});
+    directory_.Session().Engine().RaiseError(NEXORA_OUTOFRANGE, TErrorNames{.DatabaseName = directory_.GetDisplayName(),
+                                                                            .TableName = tableName_,
+                                                                            .FieldName = std::to_string(number)});
   }
   return fields_[static_cast<std::size_t>(number - 1)];
 }

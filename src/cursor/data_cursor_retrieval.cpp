@@ -133,10 +133,7 @@ TErrorCode TDataCursor::GetCurrentRecord(std::uint8_t *buffer, bool lockForEdit)
       ReadCurrentRecord(TReadDirection::None);
       SkipInvisible(TReadDirection::None);
     }
-    const TErrorCode status = bof_ && eof_ ? NEXORA_NOCURRREC
-                              : bof_       ? NEXORA_BOF
-                              : eof_       ? NEXORA_EOF
-                                           : NEXORA_NONE;
+    const TErrorCode status = bof_ && eof_ ? NEXORA_NOCURRREC : bof_ ? NEXORA_BOF : eof_ ? NEXORA_EOF : NEXORA_NONE;
     if (lockForEdit && status == NEXORA_NONE) {
       const std::span<const std::uint8_t> callers(buffer, recordSize_);
       saved_ = current_;
@@ -149,8 +146,8 @@ TErrorCode TDataCursor::GetCurrentRecord(std::uint8_t *buffer, bool lockForEdit)
         if (table_->LockRecord(number) || CountersChanged()) {
           Resynchronize();
         }
-        if (!exclusive_ && (!SameRecordHash(callers, current_) || IsDeleted(current_) ||
-                            CurrentRecordNumber() != number)) {
+        if (!exclusive_ &&
+            (!SameRecordHash(callers, current_) || IsDeleted(current_) || CurrentRecordNumber() != number)) {
           table_->UnlockRecord(number);
           RaiseIfError(NEXORA_KEYORRECDELETED);
         }

@@ -84,8 +84,8 @@ TEST_F(CursorNavigation, SetRecNo) {
     bool Bof;
     bool Eof;
     std::int64_t Id;
-  } cases[] = {{0, false, true, false, 1},  {-3, false, true, false, 1}, {5, false, false, true, 4},
-               {1, true, false, false, 1},  {3, true, false, false, 3},  {4, true, false, false, 4}};
+  } cases[] = {{0, false, true, false, 1}, {-3, false, true, false, 1}, {5, false, false, true, 4},
+               {1, true, false, false, 1}, {3, true, false, false, 3},  {4, true, false, false, 4}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.RecNo);
     EXPECT_EQ(cursor_->SetRecNo(c.RecNo), c.Landed);
@@ -203,7 +203,7 @@ TEST_F(CursorNavigation, TableNamesAndClosedCursors) {
   other.SetTableName(std::string(70, 'x'));
   EXPECT_EQ(other.TableName().size(), 60u);
   other.SetTableName("people");
-  EXPECT_EQ(other.GetBlobBlockSize(), 512);
+  EXPECT_EQ(other.GetBlobBlockSize(), 128);
   other.SetExclusive(true);
   EXPECT_EQ(RaisedCode([&] { other.Open(); }), NEXORA_OSEACCES);
   EXPECT_FALSE(other.IsOpen());

@@ -13,21 +13,28 @@
 namespace nexora::testing {
 
 // The people table: Id (integer, the primary index), Code (integer, unique, descending),
-// Name (string of 20, non-unique, case-insensitive) and Note (string of 30, no index).
-enum TPeopleField : std::int16_t { Id = 1, Code = 2, Name = 3, Note = 4 };
+// Name (string of 20, non-unique, case-insensitive), Note (string of 30, no index), Bio (a
+// memo in the text index) and Photo (a compressed BLOB).
+enum TPeopleField : std::int16_t { Id = 1, Code = 2, Name = 3, Note = 4, Bio = 5, Photo = 6 };
 
 inline TTableDefinition PeopleDefinition() {
-  const auto field = [](std::string_view name, std::uint8_t type, std::uint16_t size, std::uint16_t number) {
+  const auto field = [](std::string_view name, std::uint8_t type, std::uint16_t size, std::uint16_t number,
+                        std::uint8_t subtype = fstNone, std::uint8_t compression = 0) {
     TFieldDef def;
     def.SetName(name);
     def.SetType(type);
+    def.SetSubtype(subtype);
     def.SetDeclaredSize(size);
     def.SetNumber(number);
+    def.SetCompressionLevel(compression);
     return def;
   };
   TTableDefinition definition;
-  definition.Fields = {field("Id", ftcInteger, 0, Id), field("Code", ftcInteger, 0, Code),
-                       field("Name", ftcString, 20, Name), field("Note", ftcString, 30, Note)};
+  definition.Fields = {field("Id", ftcInteger, 0, Id),         field("Code", ftcInteger, 0, Code),
+                       field("Name", ftcString, 20, Name),     field("Note", ftcString, 30, Note),
+                       field("Bio", ftcBlob, 0, Bio, fstMemo), field("Photo", ftcBlob, 0, Photo, fstNone, 6)};
+  definition.TextIndexFields = {Bio};
+  definition.BlobBlockSize = 128;
   TIndexDef primary;
   primary.SetName("ById");
   primary.SetFields({Id});
@@ -52,23 +59,46 @@ struct TPerson {
   std::int64_t Code = 0;
   std::string Name;
   std::string Note;
+  std::string Bio;
+  TBytes Photo;
   bool operator==(const TPerson &) const = default;
 };
 
-inline void WritePerson(const TDataCursor &cursor, std::span<std::uint8_t> image, const TPerson &person) {
+// Writes the person into an image for an insert or an edit; BLOB values are opened for
+// writing (temporary: a cancel drops them) and replaced, to be written at post.
+inline void WritePerson(TDataCursor &cursor, std::span<std::uint8_t> image, const TPerson &person) {
   WriteFieldValue(cursor.FieldDef(Id), image, person.Id, 0);
   WriteFieldValue(cursor.FieldDef(Code), image, person.Code, 0);
   WriteFieldValue(cursor.FieldDef(Name), image, person.Name, 0);
   WriteFieldValue(cursor.FieldDef(Note), image, person.Note, 0);
+  const TBytes bio(person.Bio.begin(), person.Bio.end());
+  for (const auto &[field, value] : {std::pair{Bio, &bio}, std::pair{Photo, &person.Photo}}) {
+    cursor.OpenBlob(field, image, TBlobMode::ReadWrite, true);
+    cursor.TruncateBlob(field, image, 0);
+    cursor.WriteBlob(field, image, static_cast<std::int32_t>(value->size()), value->data(), 0);
+  }
 }
 
-inline TPerson ReadPerson(const TDataCursor &cursor, std::span<const std::uint8_t> image) {
+// Reads a person from an image, BLOB values included.
+inline TPerson ReadPerson(TDataCursor &cursor, std::span<const std::uint8_t> stored) {
+  std::vector<std::uint8_t> image(stored.begin(), stored.end());
   const auto text = [&](TPeopleField field) {
     const TFieldValue value = ReadFieldValue(cursor.FieldDef(field), image);
     return IsNull(value) ? std::string() : std::get<std::string>(value);
   };
+  const auto blob = [&](TPeopleField field) {
+    TBytes value(static_cast<std::size_t>(cursor.OpenBlob(field, image, TBlobMode::Read)));
+    cursor.ReadBlob(field, image, static_cast<std::int32_t>(value.size()), value.data(), 0);
+    cursor.CloseBlob(field, image);
+    return value;
+  };
+  const TBytes bio = blob(Bio);
   return TPerson{std::get<std::int64_t>(ReadFieldValue(cursor.FieldDef(Id), image)),
-                 std::get<std::int64_t>(ReadFieldValue(cursor.FieldDef(Code), image)), text(Name), text(Note)};
+                 std::get<std::int64_t>(ReadFieldValue(cursor.FieldDef(Code), image)),
+                 text(Name),
+                 text(Note),
+                 std::string(bio.begin(), bio.end()),
+                 blob(Photo)};
 }
 
 // A database directory with the people table and an open cursor on it.
@@ -97,10 +127,16 @@ private:
   TDataDirectory &directory_;
 };
 
+// Inserts the person; a refused insert drops the values it opened.
 inline void Insert(TDataCursor &cursor, const TPerson &person) {
   std::vector<std::uint8_t> image = cursor.InitNewRecord();
   WritePerson(cursor, image, person);
-  cursor.InsertRecord(image);
+  try {
+    cursor.InsertRecord(image);
+  } catch (...) {
+    cursor.CloseRecordBlobs(image);
+    throw;
+  }
 }
 
 // The people of the active index from first to last, by Next.

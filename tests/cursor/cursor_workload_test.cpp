@@ -6,6 +6,7 @@
 #include <set>
 
 #include "cursor/cursor_test_support.h"
+#include "storage/index_keys.h"
 #include "support/short_text.h"
 
 namespace nexora {
@@ -22,8 +23,43 @@ struct TModelRow {
   std::int32_t RecordID = 0;
 };
 
+// The words biographies are made of.
+const std::vector<std::string> Vocabulary = {"red", "green", "blue", "cyan", "gold", "grey", "pink", "teal"};
+
 class CursorWorkload : public ::testing::Test {
 protected:
+  TPerson RandomPerson(std::int64_t id, int step) {
+    std::uniform_int_distribution<std::size_t> wordOf(0, Vocabulary.size() - 1);
+    std::uniform_int_distribution<int> words(0, 4);
+    std::string bio;
+    for (int i = words(random_); i > 0; --i) {
+      bio += (bio.empty() ? "" : " ") + Vocabulary[wordOf(random_)];
+    }
+    // Photos from nothing to several blocks, compressible and not.
+    std::uniform_int_distribution<std::size_t> photoSize(0, 900);
+    testing::TBytes photo(photoSize(random_));
+    for (std::size_t i = 0; i < photo.size(); ++i) {
+      photo[i] = static_cast<std::uint8_t>(step % 3 == 0 ? random_() : i / 50);
+    }
+    return TPerson{id, codes_(random_), names_[nameOf_(random_)], "step " + std::to_string(step), bio, photo};
+  }
+
+  // The text index holds exactly the words of every biography under its record ID.
+  void VerifyTextIndex() {
+    TIndexFile &index = cursor_->Table().IndexFile();
+    std::vector<std::uint8_t> key(TextKeyLength);
+    for (const auto &[id, row] : model_) {
+      for (const std::string &word : Vocabulary) {
+        BuildTextKey(0, testing::Bio, word, row.RecordID, key.data());
+        TKeyPath path;
+        const bool indexed =
+            index.Root(TextIndexSlot) != 0 && TCountedTree(index, TextIndexSlot).KeyExists(key.data(), path);
+        const bool expected = (" " + row.Person.Bio + " ").find(" " + word + " ") != std::string::npos;
+        ASSERT_EQ(indexed, expected) << "Id " << id << " word " << word;
+      }
+    }
+  }
+
   std::vector<TModelRow> InOrder(std::uint8_t index) const {
     std::vector<TModelRow> rows;
     for (const auto &[id, row] : model_) {
@@ -43,7 +79,8 @@ protected:
   }
 
   bool CodeTaken(std::int64_t code) const {
-    return std::any_of(model_.begin(), model_.end(), [&](const auto &entry) { return entry.second.Person.Code == code; });
+    return std::any_of(model_.begin(), model_.end(),
+                       [&](const auto &entry) { return entry.second.Person.Code == code; });
   }
 
   // Stands on the person with that Id through the primary index.
@@ -91,20 +128,21 @@ protected:
   std::size_t peak_ = 0;
   std::int32_t lastRecordID_ = 0;
   std::mt19937 random_{20261211};
+  const std::vector<std::string> names_ = {"anna", "Anna", "ANNA",  "bob",   "Bob",
+                                           "carl", "dora", "Émile", "émile", "zoe"};
+  std::uniform_int_distribution<std::int64_t> codes_{-3000, 3000};
+  std::uniform_int_distribution<std::size_t> nameOf_{0, 9};
 };
 
 TEST_F(CursorWorkload, TenThousandWritesAgreeWithTheModel) {
-  const std::vector<std::string> names = {"anna", "Anna", "ANNA", "bob", "Bob", "carl", "dora", "Émile", "émile", "zoe"};
   std::uniform_int_distribution<std::int64_t> ids(1, 1500);
-  std::uniform_int_distribution<std::int64_t> codes(-3000, 3000);
-  std::uniform_int_distribution<std::size_t> nameOf(0, names.size() - 1);
   std::uniform_int_distribution<int> kind(0, 99);
   int violations = 0;
   for (int step = 1; step <= 10000; ++step) {
     const int roll = kind(random_);
     const std::int64_t id = ids(random_);
     const bool exists = model_.contains(id);
-    TPerson person{id, codes(random_), names[nameOf(random_)], "step " + std::to_string(step)};
+    TPerson person = RandomPerson(id, step);
     if (roll < 50 || model_.empty()) {
       const bool violates = exists || CodeTaken(person.Code);
       try {
@@ -136,6 +174,7 @@ TEST_F(CursorWorkload, TenThousandWritesAgreeWithTheModel) {
         } catch (const ENEXORAEngineError &error) {
           ASSERT_TRUE(violates) << "step " << step << ": " << error.what();
           cursor_->CancelEdit();
+          cursor_->CloseRecordBlobs(image);
           ++violations;
         }
       } else {
@@ -146,6 +185,9 @@ TEST_F(CursorWorkload, TenThousandWritesAgreeWithTheModel) {
     if (step % 250 == 0) {
       SCOPED_TRACE(step);
       Verify();
+      if (step % 1000 == 0) {
+        VerifyTextIndex();
+      }
       if (HasFatalFailure()) {
         return;
       }
@@ -153,6 +195,21 @@ TEST_F(CursorWorkload, TenThousandWritesAgreeWithTheModel) {
   }
   EXPECT_GT(violations, 0);
   EXPECT_GT(model_.size(), 100u);
+
+  // Every record and BLOB block given back is taken again: the same people fit again
+  // without the files growing.
+  const std::int32_t records = cursor_->Table().DataFile().GetNextRecordNumber();
+  const std::int32_t blocks = cursor_->Table().BlobFile().NextBlockNumber();
+  cursor_->SetIndexNumber(0);
+  while (cursor_->GetRecordCount() > 0) {
+    ASSERT_TRUE(cursor_->SetRecNo(1));
+    cursor_->DeleteRecord(std::vector<std::uint8_t>(cursor_->CurrentRecord().begin(), cursor_->CurrentRecord().end()));
+  }
+  for (const auto &[id, row] : model_) {
+    testing::Insert(*cursor_, row.Person);
+  }
+  EXPECT_EQ(cursor_->Table().DataFile().GetNextRecordNumber(), records);
+  EXPECT_EQ(cursor_->Table().BlobFile().NextBlockNumber(), blocks);
 }
 
 } // namespace
