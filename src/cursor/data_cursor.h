@@ -109,6 +109,15 @@ public:
   // The active index's key of a record image (key-length bytes).
   std::vector<std::uint8_t> BuildKey(std::span<const std::uint8_t> image) const;
   int CompareKeys(const std::uint8_t *a, const std::uint8_t *b, std::int32_t length) const;
+  // Restricts the cursor to the keys from start to end: each given as key bytes
+  // (keysGiven) or as a record image to build the key from, or null for no bound. Only the
+  // first fieldCount key fields count when fieldCount is 1 to the key field count - 1 (or,
+  // in a non-unique index, any count; 0 there means all fields): the rest of the key is
+  // filled so that every key with those leading fields lies in the range.
+  void SetRange(bool keysGiven, const std::uint8_t *start, std::int32_t startFieldCount, const std::uint8_t *end,
+                std::int32_t endFieldCount);
+  void CancelRange();
+  bool RangeActive() const { return rangeActive_; }
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   std::int32_t KeyLength() const { return layout_.KeyLength; }
@@ -187,6 +196,11 @@ private:
   void Reposition();
   bool FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks);
   void RebuildSets();
+  void StandOnOrdinal(std::int64_t ordinal);
+  // --- ranges (data_cursor_ranges.cpp)
+  std::vector<std::uint8_t> RangeKey(const std::uint8_t *source, bool keysGiven, std::int32_t fieldCount, bool high);
+  void ClearRange();
+  void ComputeRangeBounds();
   std::int32_t RecordCount() const;
   std::int32_t RecNo() const;
   // Copies the current record into buffer (when given) for status 0, else zeroes it.
@@ -273,6 +287,9 @@ private:
   std::string indexName_;
   bool indexUnique_ = false;
   TKeyLayout layout_{};
+  bool rangeActive_ = false;
+  std::vector<std::uint8_t> rangeStart_;
+  std::vector<std::uint8_t> rangeEnd_;
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
   std::int32_t lastBlobHandle_ = 0;
 };

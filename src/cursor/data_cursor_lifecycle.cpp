@@ -114,6 +114,7 @@ void TDataCursor::Close() {
     return;
   }
   FreeBlobs(true);
+  ClearRange();
   current_.clear();
   saved_.clear();
   currentKey_.clear();
@@ -187,6 +188,7 @@ void TDataCursor::SetIndexNumber(std::uint8_t number) {
                                                          .IndexName = std::to_string(number)});
   }
   Operation([&] {
+    ClearRange();
     AssignIndex(number);
     RebuildSets();
     Reposition();

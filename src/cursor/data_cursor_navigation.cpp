@@ -54,18 +54,27 @@ void TDataCursor::StandOnKey(std::int64_t ordinal, const TKeyPath &path, const s
   keyRecordNumber_ = recordNumber;
 }
 
+void TDataCursor::StandOnOrdinal(std::int64_t ordinal) {
+  TKeyPath path;
+  const std::optional<std::int32_t> record = Tree().KeyAt(ordinal, path, currentKey_.data());
+  if (!record) {
+    // The bounds promised a key the index does not hold: it changed under the walk.
+    throw ETableChanged{};
+  }
+  StandOnKey(ordinal, path, currentKey_.data(), *record);
+}
+
 void TDataCursor::RebuildSets() {
   if (indexNumber_ == NaturalOrder) {
     // Natural order visits every physical record; its owners check the status themselves.
     bitmap_.SetSize(PhysicalRecordCount());
     bitmap_.SetAll();
   }
-  firstBound_ = 1;
-  lastBound_ = TableRecordCount();
+  ComputeRangeBounds();
 }
 
 void TDataCursor::SeekFirstKey() {
-  if (TableRecordCount() == 0) {
+  if (TableRecordCount() == 0 || RecordCount() == 0) {
     SetNoRecords();
     return;
   }
@@ -77,19 +86,14 @@ void TDataCursor::SeekFirstKey() {
     }
     ordinal_ = 0;
   } else {
-    TKeyPath path;
-    const std::optional<std::int32_t> record = Tree().KeyAt(1, path, currentKey_.data());
-    if (!record) {
-      RaiseIfError(NEXORA_INDEXCORRUPT);
-    }
-    StandOnKey(1, path, currentKey_.data(), *record);
+    StandOnOrdinal(firstBound_);
   }
   bof_ = false;
   eof_ = false;
 }
 
 void TDataCursor::SeekLastKey() {
-  if (TableRecordCount() == 0) {
+  if (TableRecordCount() == 0 || RecordCount() == 0) {
     SetNoRecords();
     return;
   }
@@ -101,14 +105,7 @@ void TDataCursor::SeekLastKey() {
     }
     ordinal_ = 0;
   } else {
-    TCountedTree tree = Tree();
-    TKeyPath path;
-    const std::int64_t count = tree.KeyCount();
-    const std::optional<std::int32_t> record = tree.KeyAt(count, path, currentKey_.data());
-    if (!record) {
-      RaiseIfError(NEXORA_INDEXCORRUPT);
-    }
-    StandOnKey(count, path, currentKey_.data(), *record);
+    StandOnOrdinal(lastBound_);
   }
   bof_ = false;
   eof_ = false;
@@ -151,6 +148,10 @@ void TDataCursor::MoveBy(std::int32_t steps) {
   std::int32_t made = 0;
   for (; made < wanted; ++made) {
     if (steps > 0) {
+      if (ordinal_ >= lastBound_) {
+        eof_ = true;
+        break;
+      }
       if (slot < page->EntryCount()) {
         ++slot;
       } else if (page->Next() != 0) {
@@ -163,6 +164,10 @@ void TDataCursor::MoveBy(std::int32_t steps) {
       }
       ++ordinal_;
     } else {
+      if (ordinal_ <= firstBound_) {
+        bof_ = true;
+        break;
+      }
       if (slot > 1) {
         --slot;
       } else if (page->Previous() != 0) {
@@ -283,7 +288,7 @@ std::int32_t TDataCursor::RecordCount() const {
   if (indexNumber_ == NaturalOrder) {
     return bitmap_.Count();
   }
-  return firstBound_ <= 0 || lastBound_ <= 0 ? 0 : static_cast<std::int32_t>(lastBound_ - firstBound_ + 1);
+  return firstBound_ <= 0 || lastBound_ < firstBound_ ? 0 : static_cast<std::int32_t>(lastBound_ - firstBound_ + 1);
 }
 
 std::int32_t TDataCursor::RecNo() const {
@@ -423,20 +428,18 @@ bool TDataCursor::FindKeyPositioned(const std::uint8_t *key, bool nearest, bool 
   }
   const bool wasBof = bof_;
   const bool wasEof = eof_;
-  TCountedTree tree = Tree();
   TKeyPath path;
-  const TTreeSearch search = tree.Find(key, path);
+  const TTreeSearch search = Tree().Find(key, path);
   if (!search.Exact && !nearest) {
     return false;
   }
-  const std::int64_t count = tree.KeyCount();
-  const bool pastEnd = search.Ordinal > count;
-  const std::int64_t ordinal = pastEnd ? count : search.Ordinal;
-  const std::optional<std::int32_t> record = tree.KeyAt(ordinal, path, currentKey_.data());
-  if (!record) {
-    RaiseIfError(NEXORA_INDEXCORRUPT);
+  if (RecordCount() == 0) {
+    SetNoRecords();
+    return false;
   }
-  StandOnKey(ordinal, path, currentKey_.data(), *record);
+  // Keys outside the range give way to its first or last key.
+  const bool pastEnd = search.Ordinal > lastBound_;
+  StandOnOrdinal(std::clamp<std::int64_t>(search.Ordinal, firstBound_, lastBound_));
   bof_ = false;
   eof_ = pastEnd;
   if (keepCracks) {
@@ -454,7 +457,7 @@ bool TDataCursor::FindKeyPositioned(const std::uint8_t *key, bool nearest, bool 
       }
     }
   }
-  return search.Exact;
+  return search.Exact && search.Ordinal >= firstBound_ && search.Ordinal <= lastBound_;
 }
 
 void TDataCursor::Reposition() {

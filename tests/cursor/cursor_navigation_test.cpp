@@ -196,6 +196,63 @@ TEST_F(CursorNavigation, ATableWhoseIndexFileWasDeletedIsRebuiltOnRecordID) {
   EXPECT_EQ(cursor_->GetRecordCount(), 3);
 }
 
+TEST_F(CursorNavigation, RangesRestrictMovesCountsAndRecordNumbers) {
+  const char *names[] = {"bob", "Anna", "carl", "ANNA", "anna", "dora", "bob", "anna"};
+  for (std::int64_t id = 1; id <= 8; ++id) {
+    Insert(*cursor_, {id, id * 10, names[id - 1], ""});
+  }
+  const auto ids = [&] {
+    std::vector<std::int64_t> result;
+    for (const TPerson &person : testing::Walk(*cursor_)) {
+      result.push_back(person.Id);
+    }
+    return result;
+  };
+  const auto imageOf = [&](const TPerson &person) {
+    std::vector<std::uint8_t> image(cursor_->RecordSize(), 0);
+    WriteFieldValue(cursor_->FieldDef(Id), image, person.Id, 0);
+    WriteFieldValue(cursor_->FieldDef(testing::Code), image, person.Code, 0);
+    WriteFieldValue(cursor_->FieldDef(Name), image, person.Name, 0);
+    return image;
+  };
+  // Unique primary index: whole keys from Id 3 to Id 6.
+  cursor_->SetRange(false, imageOf({3, 0, "", ""}).data(), 0, imageOf({6, 0, "", ""}).data(), 0);
+  EXPECT_EQ(ids(), (std::vector<std::int64_t>{3, 4, 5, 6}));
+  EXPECT_EQ(cursor_->GetRecordCount(), 4);
+  ASSERT_TRUE(cursor_->SetRecNo(2));
+  EXPECT_EQ(CurrentId(), 4);
+  EXPECT_FALSE(cursor_->SetRecNo(5));
+  EXPECT_TRUE(cursor_->Eof());
+  std::vector<std::uint8_t> image = Image();
+  cursor_->Last();
+  ASSERT_EQ(cursor_->Prior(image.data()), NEXORA_NONE);
+  EXPECT_EQ(ReadPerson(*cursor_, image).Id, 6);
+  // An inverted range holds nothing.
+  cursor_->SetRange(false, imageOf({6, 0, "", ""}).data(), 0, imageOf({3, 0, "", ""}).data(), 0);
+  EXPECT_EQ(cursor_->GetRecordCount(), 0);
+  EXPECT_TRUE(cursor_->Bof() && cursor_->Eof());
+  cursor_->CancelRange();
+  EXPECT_EQ(cursor_->GetRecordCount(), 8);
+
+  // Non-unique case-insensitive index: every "anna" in record-ID order, by the first field.
+  cursor_->SetIndexName("ByName");
+  cursor_->SetRange(false, imageOf({0, 0, "anna", ""}).data(), 1, imageOf({0, 0, "ANNA", ""}).data(), 1);
+  EXPECT_EQ(ids(), (std::vector<std::int64_t>{2, 4, 5, 8}));
+  EXPECT_EQ(cursor_->GetRecordCount(), 4);
+  // Descending codes: from 60 down to 30.
+  cursor_->SetIndexName("ByCode");
+  EXPECT_FALSE(cursor_->RangeActive());
+  cursor_->SetRange(false, imageOf({0, 60, "", ""}).data(), 0, imageOf({0, 30, "", ""}).data(), 0);
+  EXPECT_EQ(ids(), (std::vector<std::int64_t>{6, 5, 4, 3}));
+  // A record inserted inside the range is counted and visited.
+  cursor_->CancelRange();
+  cursor_->SetIndexName("ByName");
+  cursor_->SetRange(false, imageOf({0, 0, "anna", ""}).data(), 1, imageOf({0, 0, "anna", ""}).data(), 1);
+  Insert(*cursor_, {9, 90, "Anna", ""});
+  EXPECT_EQ(cursor_->GetRecordCount(), 5);
+  EXPECT_EQ(ids(), (std::vector<std::int64_t>{2, 4, 5, 8, 9}));
+}
+
 TEST_F(CursorNavigation, TableNamesAndClosedCursors) {
   TDataCursor other(people_.Directory());
   other.SetTableName("/some/where/PEOPLE.DAT");
