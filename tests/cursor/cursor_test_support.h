@@ -58,9 +58,9 @@ struct TPerson {
   std::int64_t Id = 0;
   std::int64_t Code = 0;
   std::string Name;
-  std::string Note;
-  std::string Bio;
-  TBytes Photo;
+  std::string Note{};
+  std::string Bio{};
+  TBytes Photo{};
   bool operator==(const TPerson &) const = default;
 };
 
