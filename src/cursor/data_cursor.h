@@ -168,6 +168,10 @@ public:
   // --- writing (data_cursor_writing.cpp)
   // An image with the fields' defaults (record-size bytes).
   std::vector<std::uint8_t> InitNewRecord() const;
+  void ClearRecord(std::span<std::uint8_t> image) const;
+  // A copy of the current record for a new one: every non-null value but auto-increment
+  // fields, BLOB values as new temporary values of the image; 8709 without a current record.
+  TErrorCode CopyCurrentRecord(std::span<std::uint8_t> image);
   // Adds the record; the caller's image receives the physical record number.
   void InsertRecord(std::span<std::uint8_t> image, bool reposition = true);
   // Replaces the current record with the image; wasLocked: the edit began with
@@ -231,6 +235,8 @@ private:
   void LoadBlob(TBlobBuffer &buffer, std::int16_t number, std::span<std::uint8_t> image);
   void StoreHandle(const TBlobBuffer &buffer, std::span<std::uint8_t> image) const;
   void FreeBlob(const TBlobBuffer &buffer);
+  // Registers a value under a new handle and stores the handle in the image's slot.
+  void AddBlob(std::unique_ptr<TBlobBuffer> buffer, std::span<std::uint8_t> image);
   // Writes the modified values the image's slots hold and puts first block numbers and
   // BLOB IDs back into the slots, freeing those values; every value must belong to the
   // record.

@@ -56,6 +56,17 @@ void TDataCursor::StoreHandle(const TBlobBuffer &buffer, std::span<std::uint8_t>
   image[buffer.Field.RecordOffset()] = buffer.Value.empty() ? FieldIndicatorNull : FieldIndicatorValue;
 }
 
+void TDataCursor::AddBlob(std::unique_ptr<TBlobBuffer> buffer, std::span<std::uint8_t> image) {
+  buffer->OpenCount = 1;
+  // Handles are negative and unique among this cursor's open values.
+  do {
+    lastBlobHandle_ = lastBlobHandle_ == std::numeric_limits<std::int32_t>::max() ? 1 : lastBlobHandle_ + 1;
+  } while (FindBlob(-lastBlobHandle_) != nullptr);
+  buffer->Handle = -lastBlobHandle_;
+  StoreHandle(*buffer, image);
+  blobs_.push_back(std::move(buffer));
+}
+
 void TDataCursor::FreeBlob(const TBlobBuffer &buffer) {
   std::erase_if(blobs_, [&](const auto &owned) { return owned.get() == &buffer; });
 }
@@ -88,14 +99,7 @@ std::int32_t TDataCursor::OpenBlob(std::int16_t number, std::span<std::uint8_t> 
     buffer->Mode = mode;
     buffer->Temporary = temporary;
     LoadBlob(*buffer, number, image);
-    buffer->OpenCount = 1;
-    // Handles are negative and unique among this cursor's open values.
-    do {
-      lastBlobHandle_ = lastBlobHandle_ == std::numeric_limits<std::int32_t>::max() ? 1 : lastBlobHandle_ + 1;
-    } while (FindBlob(-lastBlobHandle_) != nullptr);
-    buffer->Handle = -lastBlobHandle_;
-    StoreHandle(*buffer, image);
-    blobs_.push_back(std::move(buffer));
+    AddBlob(std::move(buffer), image);
     return static_cast<std::int32_t>(blobs_.back()->Value.size());
   });
 }

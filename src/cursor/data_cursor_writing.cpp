@@ -43,6 +43,42 @@ std::vector<std::uint8_t> TDataCursor::InitNewRecord() const {
   return image;
 }
 
+void TDataCursor::ClearRecord(std::span<std::uint8_t> image) const { std::fill(image.begin(), image.end(), 0); }
+
+TErrorCode TDataCursor::CopyCurrentRecord(std::span<std::uint8_t> image) {
+  ClearRecord(image);
+  if (bof_ || eof_ || CurrentRecordNumber() == 0) {
+    return NEXORA_NOCURRREC;
+  }
+  for (const TFieldDef &def : fields_) {
+    const std::size_t slot = def.RecordOffset();
+    if (current_[slot] == FieldIndicatorNull || (def.Type() == ftcInteger && def.Subtype() == fstAutoInc)) {
+      continue;
+    }
+    if (def.Type() != ftcBlob) {
+      std::copy_n(current_.begin() + static_cast<std::ptrdiff_t>(slot), 1 + def.PhysicalSize(),
+                  image.begin() + static_cast<std::ptrdiff_t>(slot));
+      continue;
+    }
+    if (blobs_.size() >= MaxOpenBlobs) {
+      RaiseIfError(NEXORA_OPENBLOBLIMIT);
+    }
+    // A value of its own, written as a new chain when the copy is posted.
+    auto buffer = std::make_unique<TBlobBuffer>(*this, def);
+    const std::uint8_t *value = current_.data() + slot + 1;
+    if (table_->BlobFile().ReadValue(this, static_cast<std::int32_t>(LoadU32(value + BlobSlotFirstBlockOffset)),
+                                     static_cast<std::int32_t>(LoadU32(value + BlobSlotBlobIDOffset)),
+                                     def.CompressionLevel(), buffer->Value) != TBlobReadResult::Read) {
+      RaiseIfError(NEXORA_KEYORRECDELETED);
+    }
+    buffer->Mode = TBlobMode::ReadWrite;
+    buffer->Temporary = true;
+    buffer->Modified = true;
+    AddBlob(std::move(buffer), image);
+  }
+  return NEXORA_NONE;
+}
+
 template <typename TWrite>
 void TDataCursor::WriteFrame(TTriggerKind before, TTriggerKind after, TErrorHookKind errorKind,
                              std::int32_t recordNumber, std::uint8_t *newImage, TWrite &&write) {

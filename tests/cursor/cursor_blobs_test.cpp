@@ -186,6 +186,31 @@ TEST_F(CursorBlobs, AValueRewrittenByAnotherProcessIsReloaded) {
   EXPECT_EQ(value, Text(700, 'q'));
 }
 
+TEST_F(CursorBlobs, ACopiedRecordGetsValuesOfItsOwn) {
+  InsertDoc(1, Text(500, 'a'), Text(3000, 'p'));
+  std::vector<std::uint8_t> copy(cursor_->RecordSize());
+  cursor_->First();
+  EXPECT_EQ(cursor_->CopyCurrentRecord(copy), NEXORA_NOCURRREC); // before the first record
+  ASSERT_TRUE(cursor_->SetRecNo(1));
+  ASSERT_EQ(cursor_->CopyCurrentRecord(copy), NEXORA_NONE);
+  EXPECT_EQ(cursor_->GetBlobLength(Body, copy), 500);
+  WriteFieldValue(cursor_->FieldDef(DocId), copy, std::int64_t{2}, 0);
+  cursor_->InsertRecord(copy);
+  // Changing the copy's value leaves the original's chain alone.
+  ASSERT_TRUE(cursor_->SetRecNo(2));
+  std::vector<std::uint8_t> image = Current();
+  ASSERT_EQ(cursor_->GetCurrentRecord(image.data(), true), NEXORA_NONE);
+  cursor_->OpenBlob(Body, image, TBlobMode::ReadWrite);
+  cursor_->TruncateBlob(Body, image, 10);
+  cursor_->ModifyRecord(image, true);
+  EXPECT_EQ(ReadWhole(*cursor_, Body).size(), 10u);
+  EXPECT_EQ(ReadWhole(*cursor_, Packed), Text(3000, 'p'));
+  ASSERT_TRUE(cursor_->SetRecNo(1));
+  EXPECT_EQ(ReadWhole(*cursor_, Body), Text(500, 'a'));
+  cursor_->ClearRecord(copy);
+  EXPECT_TRUE(std::all_of(copy.begin(), copy.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
 TEST_F(CursorBlobs, TheTextIndexFollowsAMemoThroughEveryWrite) {
   cursor_->Close();
   directory_.DeleteTable("docs");

@@ -110,6 +110,30 @@ TEST_F(CursorWriting, DeletedRecordNumbersAreReused) {
   EXPECT_TRUE(cursor_->Bof() && cursor_->Eof());
 }
 
+TEST_F(CursorWriting, FieldsOfImages) {
+  std::vector<std::uint8_t> image = cursor_->InitNewRecord();
+  std::vector<std::uint8_t> value;
+  // A null field still hands out its stored bytes.
+  EXPECT_TRUE(cursor_->GetField(testing::Name, image, value));
+  EXPECT_EQ(value, std::vector<std::uint8_t>(21, 0));
+  const std::string longText = "a name far longer than twenty characters";
+  cursor_->SetField(
+      testing::Name, image,
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(longText.data()), longText.size()));
+  EXPECT_FALSE(cursor_->GetField(testing::Name, image, value));
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(value.data())), longText.substr(0, 20));
+  const std::string blanks = "bob  ";
+  cursor_->SetField(
+      testing::Note, image,
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(blanks.data()), blanks.size()));
+  cursor_->GetField(testing::Note, image, value);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(value.data())), "bob");
+  cursor_->SetField(testing::Note, image, std::nullopt);
+  EXPECT_TRUE(cursor_->GetField(testing::Note, image, value));
+  EXPECT_EQ(RaisedCode([&] { cursor_->GetField(0, image, value); }), NEXORA_OUTOFRANGE);
+  EXPECT_EQ(RaisedCode([&] { cursor_->GetField(7, image, value); }), NEXORA_OUTOFRANGE);
+}
+
 TEST_F(CursorWriting, ReadOnlyCursorsCannotWrite) {
   cursor_->Close();
   cursor_->SetReadOnly(true);
