@@ -138,27 +138,24 @@ bool TBaseFile::InsertRange(std::int64_t length, std::int64_t offset) {
     return false;
   }
   std::lock_guard lock(regionLock_);
-  const auto next = std::lower_bound(lockedRanges_.begin(), lockedRanges_.end(), offset,
-                                     [](const TLockedRange &range, std::int64_t start) { return range.Start < start; });
-  if (next != lockedRanges_.end() && (next->Start == offset || next->Start <= end)) {
+  const auto next = lockedRanges_.lower_bound(offset);
+  if (next != lockedRanges_.end() && next->second.Start <= end) {
     return false;
   }
-  if (next != lockedRanges_.begin() && std::prev(next)->End >= offset) {
+  if (next != lockedRanges_.begin() && std::prev(next)->second.End >= offset) {
     return false;
   }
-  lockedRanges_.insert(next, {offset, end, length});
+  lockedRanges_.emplace_hint(next, offset, TLockedRange{offset, end, length});
   return true;
 }
 
 std::optional<TLockedRange> TBaseFile::RemoveRange(std::int64_t offset) {
   std::lock_guard lock(regionLock_);
-  const auto found =
-      std::lower_bound(lockedRanges_.begin(), lockedRanges_.end(), offset,
-                       [](const TLockedRange &range, std::int64_t start) { return range.Start < start; });
-  if (found == lockedRanges_.end() || found->Start != offset) {
+  const auto found = lockedRanges_.find(offset);
+  if (found == lockedRanges_.end()) {
     return std::nullopt;
   }
-  const TLockedRange range = *found;
+  const TLockedRange range = found->second;
   lockedRanges_.erase(found);
   return range;
 }

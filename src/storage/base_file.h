@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -130,7 +131,8 @@ private:
   bool temporary_ = false;
   bool hidden_ = false;
   std::string name_;
-  std::vector<TLockedRange> lockedRanges_;
+  // Keyed by start; ranges never overlap, so each one's neighbours decide a new one.
+  std::map<std::int64_t, TLockedRange> lockedRanges_;
   std::vector<TFileHandle> handles_;
   std::int32_t lastHandleId_ = 0;
 };

@@ -149,6 +149,9 @@ TBuffer *TBufferedFile::GetBuffer(TDataCursor *cursor, std::int32_t indexNumber,
 void TBufferedFile::ReleaseBuffer(TBuffer *buffer) {
   if (buffer != nullptr && buffer->pinCount_ > 0) {
     --buffer->pinCount_;
+    if (buffer->pinCount_ == 0 && !buffer->dirty_) {
+      noneEvictable_ = false;
+    }
   }
 }
 
@@ -160,7 +163,11 @@ void TBufferedFile::ReadRun(std::int32_t n, std::int32_t count, TReadDirection d
   readWindowLength_ = static_cast<std::int64_t>(count) * size;
   struct TWindowReset {
     TBufferedFile &file;
-    ~TWindowReset() { file.readWindowOffset_ = file.readWindowLength_ = 0; }
+    ~TWindowReset() {
+      file.readWindowOffset_ = file.readWindowLength_ = 0;
+      // Buffers read ahead are clean and unpinned.
+      file.noneEvictable_ = false;
+    }
   } windowReset{*this};
 
   const auto cached = FindSorted(run.First);
@@ -314,6 +321,12 @@ void TBufferedFile::DiscardBuffer(TBuffer *buffer) {
 bool TBufferedFile::LoadsInPlace() const { return GetPayloadSize() == GetBufferSize(); }
 
 TBuffer *TBufferedFile::TakeEvictable() {
+  // While a transaction keeps every buffer dirty, a scan that found nothing stays
+  // fruitless until a buffer is released clean, read or written; growing the cache by its
+  // step then needs no scan of the whole list each time.
+  if (noneEvictable_) {
+    return nullptr;
+  }
   for (TBuffer *candidate = tail_; candidate != nullptr; candidate = candidate->newer_) {
     if (!candidate->dirty_ && candidate->pinCount_ == 0) {
       const auto found = FindSorted(candidate->number_);
@@ -325,6 +338,7 @@ TBuffer *TBufferedFile::TakeEvictable() {
       return candidate;
     }
   }
+  noneEvictable_ = true;
   return nullptr;
 }
 
@@ -353,6 +367,7 @@ bool TBufferedFile::FlushBuffers(bool evicting) {
       runStart = i;
     }
   }
+  noneEvictable_ = false;
   return true;
 }
 
@@ -387,6 +402,7 @@ bool TBufferedFile::OverlapsReadWindow(const TBuffer &buffer) const {
 }
 
 void TBufferedFile::FreeBuffers() {
+  noneEvictable_ = false;
   sorted_.clear();
   buffers_.clear();
   head_ = tail_ = nullptr;
@@ -394,12 +410,25 @@ void TBufferedFile::FreeBuffers() {
 
 void TBufferedFile::TrimBuffers() {
   const std::int32_t limit = GetMaxBuffers();
-  while (static_cast<std::int32_t>(sorted_.size()) > limit) {
-    TBuffer *evicted = TakeEvictable();
-    if (evicted == nullptr) {
-      break;
+  // One pass from the least recently used end picks the buffers to evict; both lists are
+  // then compacted once, so trimming a large cache stays linear.
+  std::vector<TBuffer *> evicted;
+  for (TBuffer *candidate = tail_;
+       candidate != nullptr && static_cast<std::int32_t>(sorted_.size() - evicted.size()) > limit;) {
+    TBuffer *newer = candidate->newer_;
+    if (!candidate->dirty_ && candidate->pinCount_ == 0) {
+      Unlink(candidate);
+      evicted.push_back(candidate);
     }
-    DiscardBuffer(evicted);
+    candidate = newer;
+  }
+  if (!evicted.empty()) {
+    std::sort(evicted.begin(), evicted.end());
+    const auto isEvicted = [&](const TBuffer *buffer) {
+      return std::binary_search(evicted.begin(), evicted.end(), buffer);
+    };
+    std::erase_if(sorted_, [&](const TSortedEntry &entry) { return isEvicted(entry.Buffer); });
+    std::erase_if(buffers_, [&](const std::unique_ptr<TBuffer> &held) { return isEvicted(held.get()); });
   }
   capacity_ = std::max(static_cast<std::int32_t>(sorted_.size()), limit);
 }

@@ -153,6 +153,8 @@ private:
   std::size_t lastFound_ = 0;
   // While set, eviction leaves a null entry in the sorted list for a later single pass.
   bool deferRemoval_ = false;
+  // The last scan for an evictable buffer found none, and none has become evictable since.
+  bool noneEvictable_ = false;
   std::int32_t capacity_ = 1;
   std::int32_t defaultReadAhead_ = 1;
   TBuffer *head_ = nullptr; // most recently used
