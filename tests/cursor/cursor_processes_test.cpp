@@ -3,6 +3,7 @@
 #include <random>
 
 #include "cursor/cursor_test_support.h"
+#include "storage/table_locks.h"
 
 namespace nexora {
 namespace {
@@ -91,6 +92,46 @@ TEST_F(CursorProcesses, AReaderNeverSeesATornRecordAndThenSeesTheWritersChanges)
   auto freshCursor = fresh.OpenCursor();
   EXPECT_EQ(testing::Walk(*cursor_), testing::Walk(*freshCursor));
   EXPECT_EQ(cursor_->GetRecordCount(), freshCursor->GetRecordCount());
+}
+
+TEST_F(CursorProcesses, StrictDetectionNeverDeliversARecordDeletedElsewhere) {
+  for (std::int64_t id = 1; id <= 5; ++id) {
+    Insert(*cursor_, Versioned(id, 0));
+  }
+  people_.Session().SetStrictChangeDetection(true);
+  std::vector<std::uint8_t> image(cursor_->RecordSize());
+  cursor_->First();
+  ASSERT_EQ(cursor_->Next(image.data()), NEXORA_NONE);
+  ASSERT_EQ(cursor_->Next(image.data()), NEXORA_NONE);
+  ASSERT_EQ(ReadPerson(*cursor_, image).Id, 2);
+  TChildProcess deleter([&](TChildProcess &) {
+    TPeopleTable people(Path(), false);
+    auto cursor = people.OpenCursor();
+    cursor->SetRecNo(3);
+    cursor->DeleteRecord(Current(*cursor));
+    return 0;
+  });
+  ASSERT_EQ(deleter.Join(), 0);
+  // Every record of the table is cached here, yet the deleted one is not delivered.
+  ASSERT_EQ(cursor_->Next(image.data()), NEXORA_NONE);
+  EXPECT_EQ(ReadPerson(*cursor_, image).Id, 4);
+  EXPECT_EQ(cursor_->GetRecordCount(), 4);
+  EXPECT_EQ(cursor_->Table().LockEntry()->HeldLocks(), 0);
+}
+
+TEST_F(CursorProcesses, AnExclusiveCursorTakesNoLocks) {
+  cursor_->Close();
+  cursor_->SetExclusive(true);
+  cursor_->Open();
+  EXPECT_EQ(cursor_->Table().LockEntry(), nullptr);
+  Insert(*cursor_, Versioned(1, 0));
+  // Other processes are kept out by the files' sharing modes.
+  TChildProcess other([&](TChildProcess &) {
+    TPeopleTable people(Path(), false);
+    return RaisedCode([&] { people.OpenCursor(); }) == NEXORA_OSEACCES ? 0 : 1;
+  });
+  EXPECT_EQ(other.Join(), 0);
+  EXPECT_EQ(cursor_->GetRecordCount(), 1);
 }
 
 TEST_F(CursorProcesses, ABookmarkOfARecordDeletedElsewhereLandsOnTheNextRecord) {
