@@ -121,6 +121,9 @@ public:
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   std::int32_t KeyLength() const { return layout_.KeyLength; }
+  // Read-ahead decisions taken on cache misses during moves, and the records they asked for.
+  std::int32_t ReadAheadDecisions() const { return readAheadDecisions_; }
+  std::int32_t ReadAheadRequested() const { return readAheadRequested_; }
 
   // --- retrieval and change detection (data_cursor_retrieval.cpp)
   void BeginOperation();
@@ -201,6 +204,10 @@ private:
   bool FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks);
   void RebuildSets();
   void StandOnOrdinal(std::int64_t ordinal);
+  // How many records a move in that direction will read from the current one on: in index
+  // order the leaf's entries whose record numbers continue it one by one, in natural order
+  // the bitmap's records ahead across short gaps; at most the data file's read-ahead.
+  std::int32_t ReadAheadCount(TReadDirection direction);
   // --- ranges (data_cursor_ranges.cpp)
   std::vector<std::uint8_t> RangeKey(const std::uint8_t *source, bool keysGiven, std::int32_t fieldCount, bool high);
   void ClearRange();
@@ -298,6 +305,8 @@ private:
   std::vector<std::uint8_t> rangeEnd_;
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
   std::int32_t lastBlobHandle_ = 0;
+  std::int32_t readAheadDecisions_ = 0;
+  std::int32_t readAheadRequested_ = 0;
 };
 
 } // namespace nexora

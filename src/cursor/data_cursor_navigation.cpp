@@ -64,6 +64,44 @@ void TDataCursor::StandOnOrdinal(std::int64_t ordinal) {
   StandOnKey(ordinal, path, currentKey_.data(), *record);
 }
 
+std::int32_t TDataCursor::ReadAheadCount(TReadDirection direction) {
+  const std::int32_t limit = std::max(1, table_->DataFile().DefaultReadAhead());
+  const std::int32_t step = direction == TReadDirection::Backward ? -1 : 1;
+  if (indexNumber_ == NaturalOrder) {
+    // Records ahead in the bitmap; gaps up to a quarter of the limit are read through.
+    const std::int32_t bridge = std::max(1, limit / 4);
+    std::int32_t span = 1;
+    std::int32_t gap = 0;
+    for (std::int32_t n = physical_ + step; n >= 1 && n <= bitmap_.Size() && span + gap < limit; n += step) {
+      if (bitmap_.Test(n)) {
+        span += gap + 1;
+        gap = 0;
+      } else if (++gap > bridge) {
+        break;
+      }
+    }
+    return span;
+  }
+  if (leafPage_ == 0) {
+    return 1;
+  }
+  TIndexFile &file = table_->IndexFile();
+  TPage *page = file.PinPage(this, indexNumber_, leafPage_);
+  if (page == nullptr) {
+    throw ETableChanged{};
+  }
+  std::int32_t count = 1;
+  const std::int32_t entries = page->EntryCount();
+  for (std::int32_t slot = slot_ - 1 + step; slot >= 0 && slot < entries && count < limit; slot += step) {
+    if (page->RecordNumber(slot) != keyRecordNumber_ + count * step) {
+      break;
+    }
+    ++count;
+  }
+  file.ReleaseBuffer(page);
+  return count;
+}
+
 void TDataCursor::RebuildSets() {
   if (indexNumber_ == NaturalOrder) {
     // Natural order visits every physical record; its owners check the status themselves.

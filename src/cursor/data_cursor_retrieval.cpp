@@ -111,6 +111,16 @@ void TDataCursor::ReadCurrentRecord(TReadDirection direction) {
     throw ETableChanged{};
   }
   const bool readAhead = direction != TReadDirection::None;
+  if (readAhead && !data.IsCached(number)) {
+    const std::int32_t wanted = ReadAheadCount(direction);
+    ++readAheadDecisions_;
+    readAheadRequested_ += wanted;
+    data.SetReadAheadWanted(wanted);
+  }
+  struct TWishWithdrawn {
+    TDataFile &File;
+    ~TWishWithdrawn() { File.SetReadAheadWanted(0); }
+  } withdrawn{data};
   TBuffer *buffer = data.GetBuffer(this, 0, number, readAhead, direction);
   if (buffer == nullptr) {
     // The cache found another party's change and was emptied; this request reads the file.

@@ -146,6 +146,11 @@ TBuffer *TBufferedFile::GetBuffer(TDataCursor *cursor, std::int32_t indexNumber,
   return buffer;
 }
 
+bool TBufferedFile::IsCached(std::int32_t n) {
+  const auto found = FindSorted(n);
+  return found != sorted_.end() && found->Number == n && found->Buffer != nullptr;
+}
+
 void TBufferedFile::ReleaseBuffer(TBuffer *buffer) {
   if (buffer != nullptr && buffer->pinCount_ > 0) {
     --buffer->pinCount_;

@@ -77,6 +77,8 @@ public:
   TBuffer *GetBuffer(TDataCursor *cursor, std::int32_t indexNumber, std::int32_t n, bool readAheadAllowed,
                      TReadDirection direction);
   void ReleaseBuffer(TBuffer *buffer);
+  // Whether buffer n is in the cache.
+  bool IsCached(std::int32_t n);
   // Writes every dirty, unpinned buffer outside the read window, in runs of consecutive
   // numbers; true when anything was written. Not evicting, a pinned dirty buffer is
   // corruption.

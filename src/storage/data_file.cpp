@@ -200,6 +200,10 @@ std::int64_t TDataFile::DefinitionAreaSize() const {
   return static_cast<std::int64_t>(header_.FieldCount()) * DefinitionSize;
 }
 
+std::int32_t TDataFile::GetReadAhead(TDataCursor * /*cursor*/, TReadDirection /*direction*/) {
+  return readAheadWanted_ > 0 ? std::min(readAheadWanted_, DefaultReadAhead()) : DefaultReadAhead();
+}
+
 // --- header
 
 void TDataFile::ReadHeader() { ReadHeaderImage(false); }

@@ -97,6 +97,11 @@ public:
   std::int32_t GetMaxBuffers() const override;
   // Half the current capacity, at least 1.
   std::int32_t GetDefaultReadAhead() const override;
+  // How many records the reading cursor expects to need from the next miss on (see
+  // SetReadAheadWanted), at most the default read-ahead; the default without a wish.
+  std::int32_t GetReadAhead(TDataCursor *cursor, TReadDirection direction) override;
+  // The reading cursor's wish for its next request; 0 withdraws it.
+  void SetReadAheadWanted(std::int32_t count) { readAheadWanted_ = count; }
   std::int32_t GetBufferSize() const override;  // R
   std::int32_t GetPayloadSize() const override; // R
   std::int64_t GetFirstOffset() const override; // 512 + 768 x F
@@ -227,6 +232,7 @@ private:
   std::int64_t DefinitionAreaSize() const;
 
   TDataFileOwner &dataOwner_;
+  std::int32_t readAheadWanted_ = 0;
   TDataFileHeader header_;
   std::vector<TFieldDef> fields_;
   bool definitionsChanged_ = false;

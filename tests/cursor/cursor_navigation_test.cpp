@@ -253,6 +253,29 @@ TEST_F(CursorNavigation, RangesRestrictMovesCountsAndRecordNumbers) {
   EXPECT_EQ(ids(), (std::vector<std::int64_t>{2, 4, 5, 8, 9}));
 }
 
+TEST_F(CursorNavigation, MovesReadAheadAlongTheRecordsTheyWillVisit) {
+  for (std::int64_t id = 1; id <= 3000; ++id) {
+    Insert(*cursor_, {id, -id, "n", ""});
+  }
+  for (const std::uint8_t index : {std::uint8_t{0}, TDataCursor::NaturalOrder}) {
+    SCOPED_TRACE(static_cast<int>(index));
+    // A fresh cursor on a fresh table object: every record comes from the file.
+    cursor_ = people_.OpenCursor();
+    cursor_->SetIndexNumber(index);
+    std::int32_t records = 0;
+    cursor_->First();
+    while (cursor_->Next() == NEXORA_NONE) {
+      ++records;
+    }
+    ASSERT_EQ(records, 3000);
+    const TCacheStatistics &statistics = cursor_->Table().DataFile().Statistics();
+    EXPECT_GT(cursor_->ReadAheadDecisions(), 0);
+    // Records were asked for many at a time, and read in few transfers.
+    EXPECT_GT(cursor_->ReadAheadRequested(), 4 * cursor_->ReadAheadDecisions());
+    EXPECT_LT(statistics.ReadTransfers, records / 4);
+  }
+}
+
 TEST_F(CursorNavigation, TableNamesAndClosedCursors) {
   TDataCursor other(people_.Directory());
   other.SetTableName("/some/where/PEOPLE.DAT");
