@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cursor/blob_buffer.h"
+#include "cursor/cursor_filter.h"
 #include "engine/engine_hooks.h"
 #include "engine/error_codes.h"
 #include "storage/buffered_file.h"
@@ -118,6 +119,12 @@ public:
                 std::int32_t endFieldCount);
   void CancelRange();
   bool RangeActive() const { return rangeActive_; }
+  // --- filters (data_cursor_filters.cpp): records every filter accepts stay visible
+  void AddFilter(std::shared_ptr<TCursorFilter> filter);
+  void ClearFilters();
+  // Whether moves use the sorted list of the visible records' keys instead of the index
+  // pages (few records pass the filters).
+  bool UsesKeyList() const { return keyListIndex_ == indexNumber_ && indexNumber_ != NaturalOrder; }
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   std::int32_t KeyLength() const { return layout_.KeyLength; }
@@ -204,6 +211,9 @@ private:
   bool FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks);
   void RebuildSets();
   void StandOnOrdinal(std::int64_t ordinal);
+  // With filters, moves on from a key whose record they hide (step +1 or -1); false, with
+  // no records left, when none is visible that way.
+  bool SettleOnFilteredRecord(std::int32_t step);
   // How many records a move in that direction will read from the current one on: in index
   // order the leaf's entries whose record numbers continue it one by one, in natural order
   // the bitmap's records ahead across short gaps; at most the data file's read-ahead.
@@ -212,6 +222,14 @@ private:
   std::vector<std::uint8_t> RangeKey(const std::uint8_t *source, bool keysGiven, std::int32_t fieldCount, bool high);
   void ClearRange();
   void ComputeRangeBounds();
+  // --- filters
+  bool Filtered() const { return !filters_.empty(); }
+  void ComputeFilterBitmap();
+  // Clears the bits of records whose keys lie outside the range.
+  void RestrictBitmapToRange();
+  void BuildKeyList();
+  void StandOnKeyListEntry(std::int32_t position);
+  bool FindInKeyList(const std::uint8_t *key, bool nearest);
   std::int32_t RecordCount() const;
   std::int32_t RecNo() const;
   // Copies the current record into buffer (when given) for status 0, else zeroes it.
@@ -305,6 +323,11 @@ private:
   std::vector<std::uint8_t> rangeEnd_;
   std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
   std::int32_t lastBlobHandle_ = 0;
+  std::vector<std::shared_ptr<TCursorFilter>> filters_;
+  std::int32_t visibleCount_ = 0;
+  std::vector<std::vector<std::uint8_t>> keyList_;
+  std::uint8_t keyListIndex_ = NoIndexChosen;
+  std::int32_t keyListPosition_ = -1;
   std::int32_t readAheadDecisions_ = 0;
   std::int32_t readAheadRequested_ = 0;
 };

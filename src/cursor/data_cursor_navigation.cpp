@@ -3,6 +3,7 @@
 
 #include "cursor/data_cursor.h"
 #include "cursor/data_cursor_operation.h"
+#include "engine/data_session.h"
 #include "storage/record_layout.h"
 #include "support/little_endian.h"
 
@@ -103,12 +104,28 @@ std::int32_t TDataCursor::ReadAheadCount(TReadDirection direction) {
 }
 
 void TDataCursor::RebuildSets() {
-  if (indexNumber_ == NaturalOrder) {
+  const bool natural = indexNumber_ == NaturalOrder;
+  keyList_.clear();
+  keyListIndex_ = NoIndexChosen;
+  keyListPosition_ = -1;
+  ComputeRangeBounds();
+  if (Filtered()) {
+    ComputeFilterBitmap();
+    if (!natural && rangeActive_) {
+      RestrictBitmapToRange();
+    }
+    visibleCount_ = bitmap_.Count();
+    const std::int32_t physical = PhysicalRecordCount();
+    const std::int32_t threshold = directory_.Session().Engine().Settings().TableFilterIndexThreshhold;
+    if (!natural && !rangeActive_ && visibleCount_ > 0 &&
+        static_cast<std::int64_t>(visibleCount_) * 100 / physical <= threshold) {
+      BuildKeyList();
+    }
+  } else if (natural) {
     // Natural order visits every physical record; its owners check the status themselves.
     bitmap_.SetSize(PhysicalRecordCount());
     bitmap_.SetAll();
   }
-  ComputeRangeBounds();
 }
 
 void TDataCursor::SeekFirstKey() {
@@ -123,8 +140,13 @@ void TDataCursor::SeekFirstKey() {
       return;
     }
     ordinal_ = 0;
+  } else if (UsesKeyList()) {
+    StandOnKeyListEntry(0);
   } else {
     StandOnOrdinal(firstBound_);
+    if (!SettleOnFilteredRecord(1)) {
+      return;
+    }
   }
   bof_ = false;
   eof_ = false;
@@ -142,11 +164,28 @@ void TDataCursor::SeekLastKey() {
       return;
     }
     ordinal_ = 0;
+  } else if (UsesKeyList()) {
+    StandOnKeyListEntry(static_cast<std::int32_t>(keyList_.size()) - 1);
   } else {
     StandOnOrdinal(lastBound_);
+    if (!SettleOnFilteredRecord(-1)) {
+      return;
+    }
   }
   bof_ = false;
   eof_ = false;
+}
+
+bool TDataCursor::SettleOnFilteredRecord(std::int32_t step) {
+  if (!Filtered() || bitmap_.Test(keyRecordNumber_)) {
+    return true;
+  }
+  MoveBy(step);
+  if (!bitmap_.Test(keyRecordNumber_)) {
+    SetNoRecords();
+    return false;
+  }
+  return true;
 }
 
 void TDataCursor::MoveBy(std::int32_t steps) {
@@ -174,6 +213,21 @@ void TDataCursor::MoveBy(std::int32_t steps) {
     }
     return;
   }
+  const std::int32_t wanted = steps < 0 ? -steps : steps;
+  if (UsesKeyList()) {
+    const auto last = static_cast<std::int32_t>(keyList_.size()) - 1;
+    const std::int64_t target = static_cast<std::int64_t>(keyListPosition_) + steps;
+    StandOnKeyListEntry(static_cast<std::int32_t>(std::clamp<std::int64_t>(target, 0, last)));
+    if (target < 0) {
+      bof_ = true;
+    } else if (target > last) {
+      eof_ = true;
+    } else {
+      bof_ = false;
+      eof_ = false;
+    }
+    return;
+  }
   if (leafPage_ == 0) {
     // No position to move from: the walk starts again from a re-found one.
     throw ETableChanged{};
@@ -182,13 +236,11 @@ void TDataCursor::MoveBy(std::int32_t steps) {
   TPinnedPage page = PinLeaf(file, this, indexNumber_, leafPage_);
   std::int32_t pageNumber = leafPage_;
   std::int32_t slot = std::min(slot_, page->EntryCount());
-  const std::int32_t wanted = steps < 0 ? -steps : steps;
-  std::int32_t made = 0;
-  for (; made < wanted; ++made) {
+  // One key forward or back within the bounds; false at the end.
+  const auto stepOnce = [&] {
     if (steps > 0) {
       if (ordinal_ >= lastBound_) {
-        eof_ = true;
-        break;
+        return false;
       }
       if (slot < page->EntryCount()) {
         ++slot;
@@ -197,14 +249,12 @@ void TDataCursor::MoveBy(std::int32_t steps) {
         page = PinLeaf(file, this, indexNumber_, pageNumber);
         slot = 1;
       } else {
-        eof_ = true;
-        break;
+        return false;
       }
       ++ordinal_;
     } else {
       if (ordinal_ <= firstBound_) {
-        bof_ = true;
-        break;
+        return false;
       }
       if (slot > 1) {
         --slot;
@@ -213,10 +263,32 @@ void TDataCursor::MoveBy(std::int32_t steps) {
         page = PinLeaf(file, this, indexNumber_, pageNumber);
         slot = page->EntryCount();
       } else {
-        bof_ = true;
-        break;
+        return false;
       }
       --ordinal_;
+    }
+    return true;
+  };
+  std::int32_t made = 0;
+  for (; made < wanted; ++made) {
+    // With filters, a step passes keys whose records the filters hide; at the end the
+    // cursor stays on the last visible key it stood on.
+    const std::int32_t fromPage = pageNumber;
+    const std::int32_t fromSlot = slot;
+    const std::int64_t fromOrdinal = ordinal_;
+    bool moved = stepOnce();
+    while (moved && Filtered() && !bitmap_.Test(page->RecordNumber(slot - 1))) {
+      moved = stepOnce();
+    }
+    if (!moved) {
+      if (pageNumber != fromPage) {
+        pageNumber = fromPage;
+        page = PinLeaf(file, this, indexNumber_, pageNumber);
+      }
+      slot = std::min(fromSlot, page->EntryCount());
+      ordinal_ = fromOrdinal;
+      (steps > 0 ? eof_ : bof_) = true;
+      break;
     }
   }
   leafPage_ = pageNumber;
@@ -236,7 +308,7 @@ bool TDataCursor::RecordVisible() const {
   if (indexNumber_ == NaturalOrder) {
     return true;
   }
-  return current_[0] != RecordStatusDeleted;
+  return current_[0] != RecordStatusDeleted && (!Filtered() || bitmap_.Test(CurrentRecordNumber()));
 }
 
 void TDataCursor::SkipInvisible(TReadDirection direction) {
@@ -323,6 +395,9 @@ TErrorCode TDataCursor::DeliverRecord(std::uint8_t *buffer, TErrorCode status) c
 }
 
 std::int32_t TDataCursor::RecordCount() const {
+  if (Filtered()) {
+    return visibleCount_;
+  }
   if (indexNumber_ == NaturalOrder) {
     return bitmap_.Count();
   }
@@ -375,6 +450,9 @@ bool TDataCursor::SetRecNo(std::int32_t recNo) {
     StandOnKey(ordinal, path, currentKey_.data(), *record);
     bof_ = false;
     eof_ = false;
+    if (Filtered() && !bitmap_.Test(keyRecordNumber_)) {
+      MoveBy(1);
+    }
     ReadCurrentRecord(TReadDirection::None);
     SkipInvisible(TReadDirection::Forward);
     return RecNo() == recNo;
@@ -453,7 +531,8 @@ bool TDataCursor::FindKey(const std::uint8_t *key, bool nearest) {
     const bool exact = FindKeyPositioned(key, nearest, false);
     ReadCurrentRecord(TReadDirection::None);
     SkipInvisible(TReadDirection::Forward);
-    return exact;
+    // A key whose record the filters hide gives way to the next visible one: no match.
+    return exact && !(bof_ && eof_) && CompareKeys(currentKey_.data(), key, layout_.KeyLength) == 0;
   });
 }
 
@@ -466,20 +545,29 @@ bool TDataCursor::FindKeyPositioned(const std::uint8_t *key, bool nearest, bool 
   }
   const bool wasBof = bof_;
   const bool wasEof = eof_;
-  TKeyPath path;
-  const TTreeSearch search = Tree().Find(key, path);
-  if (!search.Exact && !nearest) {
-    return false;
-  }
   if (RecordCount() == 0) {
     SetNoRecords();
     return false;
   }
-  // Keys outside the range give way to its first or last key.
-  const bool pastEnd = search.Ordinal > lastBound_;
-  StandOnOrdinal(std::clamp<std::int64_t>(search.Ordinal, firstBound_, lastBound_));
-  bof_ = false;
-  eof_ = pastEnd;
+  bool exact = false;
+  if (UsesKeyList()) {
+    exact = FindInKeyList(key, nearest);
+    if (!exact && !nearest) {
+      return false;
+    }
+  } else {
+    TKeyPath path;
+    const TTreeSearch search = Tree().Find(key, path);
+    if (!search.Exact && !nearest) {
+      return false;
+    }
+    // Keys outside the range give way to its first or last key.
+    const bool pastEnd = search.Ordinal > lastBound_;
+    StandOnOrdinal(std::clamp<std::int64_t>(search.Ordinal, firstBound_, lastBound_));
+    bof_ = false;
+    eof_ = pastEnd;
+    exact = search.Exact && search.Ordinal >= firstBound_ && search.Ordinal <= lastBound_;
+  }
   if (keepCracks) {
     // A cursor that stood on a crack stays there while its record is still at that end.
     if (wasBof) {
@@ -495,7 +583,7 @@ bool TDataCursor::FindKeyPositioned(const std::uint8_t *key, bool nearest, bool 
       }
     }
   }
-  return search.Exact && search.Ordinal >= firstBound_ && search.Ordinal <= lastBound_;
+  return exact;
 }
 
 void TDataCursor::Reposition() {

@@ -68,8 +68,8 @@ void TDataCursor::EndOperation() {
 void TDataCursor::Resynchronize() {
   for (int attempt = 0;; ++attempt) {
     SaveChangeCounters();
-    RebuildSets();
     try {
+      RebuildSets();
       Reposition();
       return;
     } catch (const ETableChanged &) {
