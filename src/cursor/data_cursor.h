@@ -87,6 +87,9 @@ public:
   std::uint16_t FieldCount() const { return fieldCount_; }
   std::uint16_t RecordSize() const { return recordSize_; }
   const TFieldDef &FieldDef(std::int16_t number) const;
+  // "table.field" of field 1 to FieldCount(), cut to 100 characters: the origin the table
+  // component shows for the field.
+  const std::string &FieldOrigin(std::int16_t number) const;
 
   // --- navigation (data_cursor_navigation.cpp)
   void First();
@@ -293,6 +296,7 @@ private:
   bool forcedReadOnly_ = false;
   bool naturalOrderAtOpen_ = false;
   std::vector<TFieldDef> fields_;
+  std::vector<std::string> origins_;
   std::uint16_t fieldCount_ = 0;
   std::uint16_t recordSize_ = 0;
   bool hasAutoInc_ = false;

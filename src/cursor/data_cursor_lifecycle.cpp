@@ -9,6 +9,10 @@
 
 namespace nexora {
 
+namespace {
+constexpr std::size_t MaxFieldOriginLength = 100;
+} // namespace
+
 TDataCursor::TDataCursor(TDataDirectory &directory) : directory_(directory) {}
 
 TDataCursor::~TDataCursor() {
@@ -50,11 +54,17 @@ const TFieldDef &TDataCursor::FieldDef(std::int16_t number) const {
   return fields_[static_cast<std::size_t>(number - 1)];
 }
 
+const std::string &TDataCursor::FieldOrigin(std::int16_t number) const {
+  FieldDef(number);
+  return origins_[static_cast<std::size_t>(number - 1)];
+}
+
 void TDataCursor::Open() {
   if (open_) {
     return;
   }
   fields_.clear();
+  origins_.clear();
   indexNumber_ = NoIndexChosen;
   table_ = &directory_.OpenTable(tableName_, {.Exclusive = exclusive_, .ReadOnly = readOnly_});
   open_ = true;
@@ -103,6 +113,7 @@ void TDataCursor::LoadFieldDescriptors() {
   for (std::int16_t number = 1; number <= fieldCount_; ++number) {
     const TFieldDef &def = *data.GetFieldDef(number);
     fields_.push_back(def);
+    origins_.push_back(CutText(tableName_ + "." + def.Name(), MaxFieldOriginLength));
     hasAutoInc_ = hasAutoInc_ || (def.Type() == ftcInteger && def.Subtype() == fstAutoInc);
     hasConstraints_ = hasConstraints_ || def.Required() || !def.Minimum().empty() || !def.Maximum().empty();
     hasDefaults_ = hasDefaults_ || !def.Default().empty();
@@ -130,6 +141,7 @@ void TDataCursor::Close() {
   eof_ = false;
   TDataTable *table = std::exchange(table_, nullptr);
   fields_.clear();
+  origins_.clear();
   fieldCount_ = 0;
   recordSize_ = 0;
   open_ = false;

@@ -284,6 +284,7 @@ TEST_F(CursorNavigation, TableNamesAndClosedCursors) {
   EXPECT_EQ(other.TableName().size(), 60u);
   other.SetTableName("people");
   EXPECT_EQ(other.GetBlobBlockSize(), 128);
+  EXPECT_EQ(cursor_->FieldOrigin(Name), "people.Name");
   other.SetExclusive(true);
   EXPECT_EQ(RaisedCode([&] { other.Open(); }), NEXORA_OSEACCES);
   EXPECT_FALSE(other.IsOpen());
