@@ -135,9 +135,10 @@ public:
   TDataEngine &Engine() { return engine_; }
   TDataDirectory &Directory() { return *directory_; }
   const std::string &TableName() const { return tableName_; }
-  TDataCursor &Open() {
+  TDataCursor &Open(bool checkStructure = true) {
     cursor_ = std::make_unique<TDataCursor>(*directory_);
     cursor_->SetTableName(tableName_);
+    cursor_->SetCheckStructure(checkStructure);
     cursor_->Open();
     return *cursor_;
   }
@@ -319,7 +320,7 @@ int Delete(const TOptions &options) {
 
 int Verify(const TOptions &options, std::ostream &out) {
   TToolTable table(options);
-  const std::vector<std::string> problems = VerifyTable(table.Open());
+  const std::vector<std::string> problems = VerifyTable(table.Open(false));
   for (const std::string &problem : problems) {
     out << problem << "\n";
   }

@@ -7,6 +7,26 @@ namespace nexora::cli {
 
 std::vector<std::string> VerifyTable(TDataCursor &cursor) {
   std::vector<std::string> problems;
+  // The structure checks of the three files, with their verification texts.
+  TDataTable &table = cursor.Table();
+  if (const TStructureCheck check = table.DataFile().CheckStructure(true)) {
+    // Records cannot be read safely through damaged definitions.
+    problems.push_back(StructureProblemMessage(check));
+    return problems;
+  }
+  try {
+    table.IndexFile().VerifyStructure();
+  } catch (const ENEXORAEngineError &error) {
+    problems.push_back(error.Detail().empty() ? error.what() : error.Detail());
+    return problems;
+  }
+  if (table.HasBlobFields()) {
+    try {
+      table.BlobFile().VerifyStructure();
+    } catch (const ENEXORAEngineError &error) {
+      problems.push_back(std::string("BLOB file: ") + error.what());
+    }
+  }
   const std::int32_t headerCount = cursor.Table().DataFile().GetRecordCount();
 
   // Every physical record in natural order: the live ones are counted and their BLOBs read.

@@ -66,6 +66,9 @@ public:
   bool ForcedReadOnly() const { return forcedReadOnly_; }
   // Open in natural order instead of the primary index.
   void SetNaturalOrderAtOpen(bool value) { naturalOrderAtOpen_ = value; }
+  // Open without the structure checks of the table's files, so that verification and
+  // repair tools can open a damaged table (on by default).
+  void SetCheckStructure(bool value) { checkStructure_ = value; }
   bool IsOpen() const { return open_; }
   // Opens the table, rebuilds a lost index file, chooses the primary index (or natural
   // order) and stands before the first record. A failure leaves the cursor closed.
@@ -295,6 +298,7 @@ private:
   bool readOnly_ = false;
   bool forcedReadOnly_ = false;
   bool naturalOrderAtOpen_ = false;
+  bool checkStructure_ = true;
   std::vector<TFieldDef> fields_;
   std::vector<std::string> origins_;
   std::uint16_t fieldCount_ = 0;

@@ -66,7 +66,7 @@ void TDataCursor::Open() {
   fields_.clear();
   origins_.clear();
   indexNumber_ = NoIndexChosen;
-  table_ = &directory_.OpenTable(tableName_, {.Exclusive = exclusive_, .ReadOnly = readOnly_});
+  table_ = &directory_.OpenTable(tableName_, {.Exclusive = exclusive_, .ReadOnly = readOnly_}, checkStructure_);
   open_ = true;
   try {
     readOnly_ = readOnly_ || table_->ReadOnly();

@@ -9,6 +9,7 @@
 #include "cli/table_tool.h"
 #include "storage/blob_file_format.h"
 #include "storage/data_file_header.h"
+#include "storage/field_def.h"
 #include "storage/file_test_support.h"
 #include "storage/index_file_format.h"
 
@@ -310,6 +311,18 @@ TEST_F(TableToolDamage, ABrokenPageChain) {
   const TRun run = Verify();
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find("Index Primary"), std::string::npos) << run.Out;
+}
+
+TEST_F(TableToolDamage, DamagedDefinitionsGiveTheVerificationText) {
+  // Field 1's stored record offset no longer follows the layout.
+  std::fstream file(Table() + ".dat", std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(512 + TFieldDef::RecordOffsetOffset);
+  file.put(static_cast<char>(99));
+  file.close();
+  EXPECT_EQ(Tool({"dump", Table()}).Status, 1);
+  const TRun run = Verify();
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("Invalid field offset for field Id"), std::string::npos) << run.Out;
 }
 
 TEST_F(TableTool, HelpVersionAndBadUsage) {
