@@ -258,6 +258,8 @@ private:
                   std::uint8_t *newImage, TWrite &&write);
   template <typename TWrite> void WithWriteLock(TWrite &&write);
   bool LockForWrite(std::int32_t recordNumber);
+  // Runs body holding the record lock (taken unless already held, released after).
+  template <typename TBody> void WithRecordLock(std::int32_t recordNumber, TBody &&body);
   void WriteModified(std::span<std::uint8_t> image, std::int32_t number);
   // The open value whose handle the slot holds, or null (also when it holds a block number).
   TBlobBuffer *FindBlob(std::int32_t reference) const;

@@ -126,19 +126,13 @@ void TDataCursor::Close() {
   }
   FreeBlobs(true);
   ClearRange();
+  SetNoRecords();
+  bof_ = false;
+  eof_ = false;
   current_.clear();
   saved_.clear();
   currentKey_.clear();
   bitmap_ = TRecordsBitmap();
-  ordinal_ = 0;
-  slot_ = 0;
-  leafPage_ = 0;
-  keyRecordNumber_ = 0;
-  physical_ = 0;
-  firstBound_ = 0;
-  lastBound_ = 0;
-  bof_ = false;
-  eof_ = false;
   TDataTable *table = std::exchange(table_, nullptr);
   fields_.clear();
   origins_.clear();

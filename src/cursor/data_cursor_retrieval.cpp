@@ -11,17 +11,6 @@
 
 namespace nexora {
 
-namespace {
-
-bool SameRecordHash(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-  return std::equal(a.begin() + RecordHashOffset, a.begin() + RecordHashOffset + RecordHashSize,
-                    b.begin() + RecordHashOffset);
-}
-
-bool IsDeleted(std::span<const std::uint8_t> image) { return image[RecordStatusOffset] == RecordStatusDeleted; }
-
-} // namespace
-
 // --- change detection
 
 void TDataCursor::SaveChangeCounters() {
@@ -132,7 +121,7 @@ void TDataCursor::ReadCurrentRecord(TReadDirection direction) {
   const auto &record = dynamic_cast<const TRecord &>(*buffer);
   std::copy(record.Image().begin(), record.Image().end(), current_.begin());
   data.ReleaseBuffer(buffer);
-  if (!IsDeleted(current_)) {
+  if (!IsDeletedImage(current_)) {
     StoreU32(current_.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
   }
 }
@@ -148,7 +137,7 @@ TErrorCode TDataCursor::GetCurrentRecord(std::uint8_t *buffer, bool lockForEdit)
       const std::span<const std::uint8_t> callers(buffer, recordSize_);
       saved_ = current_;
       if (directory_.Session().LockProtocol() == lpOptimistic) {
-        if (!SameRecordHash(callers, saved_) || IsDeleted(saved_)) {
+        if (!SameRecordHash(callers, saved_) || IsDeletedImage(saved_)) {
           RaiseIfError(NEXORA_KEYORRECDELETED);
         }
       } else {
@@ -157,7 +146,7 @@ TErrorCode TDataCursor::GetCurrentRecord(std::uint8_t *buffer, bool lockForEdit)
           Resynchronize();
         }
         if (!exclusive_ &&
-            (!SameRecordHash(callers, current_) || IsDeleted(current_) || CurrentRecordNumber() != number)) {
+            (!SameRecordHash(callers, current_) || IsDeletedImage(current_) || CurrentRecordNumber() != number)) {
           table_->UnlockRecord(number);
           RaiseIfError(NEXORA_KEYORRECDELETED);
         }

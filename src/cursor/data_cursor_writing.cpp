@@ -14,13 +14,6 @@ namespace nexora {
 
 namespace {
 
-bool SameRecordHash(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
-  return std::equal(a.begin() + RecordHashOffset, a.begin() + RecordHashOffset + RecordHashSize,
-                    b.begin() + RecordHashOffset);
-}
-
-bool IsDeleted(std::span<const std::uint8_t> image) { return image[RecordStatusOffset] == RecordStatusDeleted; }
-
 // The key of an image in index slot `index` of the table.
 std::vector<std::uint8_t> KeyOf(const TKeyLayout &layout, std::span<const std::uint8_t> image) {
   std::vector<std::uint8_t> key(static_cast<std::size_t>(layout.KeyLength), 0);
@@ -173,6 +166,21 @@ bool TDataCursor::LockForWrite(std::int32_t recordNumber) {
   return table_->RecordLocked(recordNumber);
 }
 
+template <typename TBody> void TDataCursor::WithRecordLock(std::int32_t recordNumber, TBody &&body) {
+  const bool locked = LockForWrite(recordNumber);
+  try {
+    body();
+  } catch (...) {
+    if (locked) {
+      table_->UnlockRecord(recordNumber);
+    }
+    throw;
+  }
+  if (locked) {
+    table_->UnlockRecord(recordNumber);
+  }
+}
+
 void TDataCursor::FinishWrite(bool reposition) {
   table_->WriteChanges(false, false, false, false, false);
   SaveChangeCounters();
@@ -190,8 +198,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> image, bool reposition) {
   WriteFrame(TTriggerKind::BeforeInsert, TTriggerKind::AfterInsert, TErrorHookKind::Insert, -1, image.data(), [&] {
     TDataFile &data = table_->DataFile();
     const std::int32_t number = data.GetFreeRecord();
-    const bool locked = LockForWrite(number);
-    try {
+    WithRecordLock(number, [&] {
       std::vector<std::uint8_t> fresh(image.begin(), image.begin() + recordSize_);
       const TNewRecordTable info = NewRecordTable();
       const std::int32_t lastAutoInc =
@@ -228,15 +235,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> image, bool reposition) {
       physical_ = number;
       std::copy(fresh.begin(), fresh.end(), image.begin());
       FinishWrite(reposition);
-    } catch (...) {
-      if (locked) {
-        table_->UnlockRecord(number);
-      }
-      throw;
-    }
-    if (locked) {
-      table_->UnlockRecord(number);
-    }
+    });
   });
 }
 
@@ -250,7 +249,7 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> image, bool wasLocked, bo
                const bool optimistic = directory_.Session().LockProtocol() == lpOptimistic;
                bool locked = false;
                if (optimistic && !exclusive_) {
-                 if (!SameRecordHash(saved_, current_) || IsDeleted(current_)) {
+                 if (!SameRecordHash(saved_, current_) || IsDeletedImage(current_)) {
                    RaiseIfError(NEXORA_KEYORRECDELETED);
                  }
                  locked = LockForWrite(number);
@@ -314,11 +313,10 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> image, bool reposit
                  RaiseIfError(NEXORA_NOCURRREC);
                }
                saved_ = current_;
-               if (!exclusive_ && (!SameRecordHash(callers, current_) || IsDeleted(current_))) {
+               if (!exclusive_ && (!SameRecordHash(callers, current_) || IsDeletedImage(current_))) {
                  RaiseIfError(NEXORA_KEYORRECDELETED);
                }
-               const bool locked = LockForWrite(number);
-               try {
+               WithRecordLock(number, [&] {
                  TIndexFile &index = table_->IndexFile();
                  for (std::int32_t slot = 0; slot <= IndexCount(); ++slot) {
                    const std::vector<std::uint8_t> key = KeyOf(index.KeyLayout(slot), current_);
@@ -335,15 +333,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> image, bool reposit
                  std::copy(record.Image().begin(), record.Image().end(), current_.begin());
                  data.ReleaseBuffer(buffer);
                  FinishWrite(reposition);
-               } catch (...) {
-                 if (locked) {
-                   table_->UnlockRecord(number);
-                 }
-                 throw;
-               }
-               if (locked) {
-                 table_->UnlockRecord(number);
-               }
+               });
              });
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <utility>
 
 namespace nexora {
@@ -23,6 +25,16 @@ inline constexpr std::uint8_t RecordStatusDeleted = 1;
 // Slot indicator byte values.
 inline constexpr std::uint8_t FieldIndicatorNull = 0;
 inline constexpr std::uint8_t FieldIndicatorValue = 1;
+
+// Whether two images carry the same record hash (bytes 9 to 24).
+inline bool SameRecordHash(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+  return std::equal(a.begin() + RecordHashOffset, a.begin() + RecordHashOffset + RecordHashSize,
+                    b.begin() + RecordHashOffset);
+}
+
+inline bool IsDeletedImage(std::span<const std::uint8_t> image) {
+  return image[RecordStatusOffset] == RecordStatusDeleted;
+}
 
 // A BLOB field's 8 value bytes: the first block of its chain (0: no blocks; negative: a
 // value a cursor holds open), then the value's BLOB ID.

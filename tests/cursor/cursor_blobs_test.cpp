@@ -19,19 +19,10 @@ using testing::TTestEngine;
 enum TDocField : std::int16_t { DocId = 1, Body = 2, Packed = 3 };
 
 TTableDefinition DocsDefinition() {
-  const auto field = [](std::string_view name, std::uint8_t type, std::uint8_t subtype, std::uint16_t number,
-                        std::uint8_t compression) {
-    TFieldDef def;
-    def.SetName(name);
-    def.SetType(type);
-    def.SetSubtype(subtype);
-    def.SetNumber(number);
-    def.SetCompressionLevel(compression);
-    return def;
-  };
   TTableDefinition definition;
-  definition.Fields = {field("Id", ftcInteger, fstNone, DocId, 0), field("Body", ftcBlob, fstMemo, Body, 0),
-                       field("Packed", ftcBlob, fstNone, Packed, 6)};
+  definition.Fields = {testing::FieldDefOf("Id", ftcInteger, 0, DocId),
+                       testing::FieldDefOf("Body", ftcBlob, 0, Body, fstMemo),
+                       testing::FieldDefOf("Packed", ftcBlob, 0, Packed, fstNone, 6)};
   definition.BlobBlockSize = 256;
   return definition;
 }

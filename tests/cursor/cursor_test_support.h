@@ -18,21 +18,10 @@ namespace nexora::testing {
 enum TPeopleField : std::int16_t { Id = 1, Code = 2, Name = 3, Note = 4, Bio = 5, Photo = 6 };
 
 inline TTableDefinition PeopleDefinition() {
-  const auto field = [](std::string_view name, std::uint8_t type, std::uint16_t size, std::uint16_t number,
-                        std::uint8_t subtype = fstNone, std::uint8_t compression = 0) {
-    TFieldDef def;
-    def.SetName(name);
-    def.SetType(type);
-    def.SetSubtype(subtype);
-    def.SetDeclaredSize(size);
-    def.SetNumber(number);
-    def.SetCompressionLevel(compression);
-    return def;
-  };
   TTableDefinition definition;
-  definition.Fields = {field("Id", ftcInteger, 0, Id),         field("Code", ftcInteger, 0, Code),
-                       field("Name", ftcString, 20, Name),     field("Note", ftcString, 30, Note),
-                       field("Bio", ftcBlob, 0, Bio, fstMemo), field("Photo", ftcBlob, 0, Photo, fstNone, 6)};
+  definition.Fields = {FieldDefOf("Id", ftcInteger, 0, Id),         FieldDefOf("Code", ftcInteger, 0, Code),
+                       FieldDefOf("Name", ftcString, 20, Name),     FieldDefOf("Note", ftcString, 30, Note),
+                       FieldDefOf("Bio", ftcBlob, 0, Bio, fstMemo), FieldDefOf("Photo", ftcBlob, 0, Photo, fstNone, 6)};
   definition.TextIndexFields = {Bio};
   definition.BlobBlockSize = 128;
   TIndexDef primary;

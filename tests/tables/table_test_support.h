@@ -45,24 +45,27 @@ private:
   TDataEngine engine_;
 };
 
+// A field definition as a table's creator gives it.
+inline TFieldDef FieldDefOf(std::string_view name, std::uint8_t type, std::uint16_t declaredSize, std::uint16_t number,
+                            std::uint8_t subtype = fstNone, std::uint8_t compression = 0) {
+  TFieldDef def;
+  def.SetName(name);
+  def.SetType(type);
+  def.SetSubtype(subtype);
+  def.SetDeclaredSize(declaredSize);
+  def.SetNumber(number);
+  def.SetCompressionLevel(compression);
+  return def;
+}
+
 // The fields of a small orders table: an integer, a 20-character string and, when asked,
 // a memo field (which makes the table keep a BLOB file).
 inline TTableDefinition OrdersDefinition(bool withMemo = false) {
-  const auto field = [](std::string_view name, std::uint8_t type, std::uint8_t subtype, std::uint16_t size,
-                        std::uint16_t number) {
-    TFieldDef def;
-    def.SetName(name);
-    def.SetType(type);
-    def.SetSubtype(subtype);
-    def.SetDeclaredSize(size);
-    def.SetNumber(number);
-    return def;
-  };
   TTableDefinition definition;
-  definition.Fields.push_back(field("Id", ftcInteger, fstNone, 0, 1));
-  definition.Fields.push_back(field("Name", ftcString, fstNone, 20, 2));
+  definition.Fields.push_back(FieldDefOf("Id", ftcInteger, 0, 1));
+  definition.Fields.push_back(FieldDefOf("Name", ftcString, 20, 2));
   if (withMemo) {
-    definition.Fields.push_back(field("Notes", ftcBlob, fstMemo, 0, 3));
+    definition.Fields.push_back(FieldDefOf("Notes", ftcBlob, 0, 3, fstMemo));
   }
   return definition;
 }
