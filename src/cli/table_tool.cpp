@@ -378,6 +378,10 @@ int RunTableTool(const std::vector<std::string> &arguments, std::istream &in, st
   } catch (const ENEXORAEngineError &error) {
     err << error.what() << "\n";
     return 1;
+  } catch (const std::exception &error) {
+    // Anything else (a file the system refuses, memory) ends the run as an error too.
+    err << "nexora-table: " << error.what() << "\n";
+    return 1;
   }
 }
 
