@@ -193,7 +193,7 @@ TJson RecordJson(TDataCursor &cursor, std::span<const std::uint8_t> image) {
   return record;
 }
 
-int Create(const TOptions &options, std::ostream &) {
+int Create(const TOptions &options) {
   if (!options.Schema) {
     throw EUsageError("create needs --schema FILE");
   }
@@ -357,7 +357,7 @@ int RunTableTool(const std::vector<std::string> &arguments, std::istream &in, st
       return 0;
     }
     if (options.Command == "create") {
-      return Create(options, out);
+      return Create(options);
     }
     if (options.Command == "load") {
       return Load(options, in, out, err);

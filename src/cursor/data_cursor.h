@@ -217,6 +217,13 @@ private:
   bool FindKeyPositioned(const std::uint8_t *key, bool nearest, bool keepCracks);
   void RebuildSets();
   void StandOnOrdinal(std::int64_t ordinal);
+  // A leaf page of the active index, pinned; a page the cache could not give because the
+  // table changed, or one left without keys, throws ETableChanged (the walk restarts).
+  TPinnedPage PinLeaf(std::int32_t pageNumber);
+  // Copies record n's stored image (read ahead in that direction on a miss). A request the
+  // cache refuses because another party changed the table is asked once more, and then
+  // reads the file; a second refusal throws ETableChanged.
+  void ReadRecordImage(std::int32_t number, TReadDirection direction, std::span<std::uint8_t> image);
   // With filters, moves on from a key whose record they hide (step +1 or -1); false, with
   // no records left, when none is visible that way.
   bool SettleOnFilteredRecord(std::int32_t step);

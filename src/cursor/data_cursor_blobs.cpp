@@ -4,7 +4,6 @@
 
 #include "cursor/data_cursor.h"
 #include "cursor/data_cursor_operation.h"
-#include "storage/record.h"
 #include "storage/record_layout.h"
 #include "support/little_endian.h"
 
@@ -112,29 +111,17 @@ void TDataCursor::LoadBlob(TBlobBuffer &buffer, std::int16_t number, std::span<s
     return;
   }
   // The chain was rewritten since the image was read: take the record's current slot.
-  TDataFile &data = table_->DataFile();
   if (buffer.RecordNumber < 1 || buffer.RecordNumber > PhysicalRecordCount()) {
     RaiseIfError(NEXORA_KEYORRECDELETED);
   }
-  TBuffer *stored = data.GetBuffer(this, 0, buffer.RecordNumber, false, TReadDirection::None);
-  if (stored == nullptr) {
-    stored = data.GetBuffer(this, 0, buffer.RecordNumber, false, TReadDirection::None);
-  }
-  if (stored == nullptr) {
-    RaiseIfError(NEXORA_MEMOCORRUPT);
-  }
-  const auto &record = dynamic_cast<const TRecord &>(*stored);
-  const bool same =
-      !record.Deleted() && record.RecordID() == static_cast<std::int32_t>(LoadU32(image.data() + RecordIDOffset));
-  if (same) {
-    const std::size_t slot = buffer.Field.RecordOffset();
-    std::copy_n(record.Image().begin() + static_cast<std::ptrdiff_t>(slot), 1 + 8,
-                image.begin() + static_cast<std::ptrdiff_t>(slot));
-  }
-  data.ReleaseBuffer(stored);
-  if (!same) {
+  std::vector<std::uint8_t> stored(recordSize_);
+  ReadRecordImage(buffer.RecordNumber, TReadDirection::None, stored);
+  if (IsDeletedImage(stored) || LoadU32(stored.data() + RecordIDOffset) != LoadU32(image.data() + RecordIDOffset)) {
     RaiseIfError(NEXORA_KEYORRECDELETED);
   }
+  const std::size_t slot = buffer.Field.RecordOffset();
+  std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(slot), 1 + 8,
+              image.begin() + static_cast<std::ptrdiff_t>(slot));
   buffer.FirstBlock = SlotReference(FieldDef(number), image);
   buffer.BlobID = static_cast<std::int32_t>(LoadU32(SlotValue(buffer.Field, image) + BlobSlotBlobIDOffset));
   if (file.ReadValue(this, buffer.FirstBlock, buffer.BlobID, level, buffer.Value) != TBlobReadResult::Read) {

@@ -3,9 +3,7 @@
 #include "cursor/data_cursor.h"
 #include "cursor/data_cursor_operation.h"
 #include "engine/data_session.h"
-#include "storage/record.h"
 #include "storage/record_layout.h"
-#include "support/little_endian.h"
 
 namespace nexora {
 
@@ -26,23 +24,15 @@ void TDataCursor::ClearFilters() {
 }
 
 void TDataCursor::ComputeFilterBitmap() {
-  TDataFile &data = table_->DataFile();
   const std::int32_t physical = PhysicalRecordCount();
   bitmap_.SetSize(physical);
   bitmap_.ClearAll();
   std::vector<std::uint8_t> image(recordSize_);
   for (std::int32_t number = 1; number <= physical; ++number) {
-    TBuffer *buffer = data.GetBuffer(this, 0, number, true, TReadDirection::Forward);
-    if (buffer == nullptr) {
-      throw ETableChanged{};
-    }
-    const auto &record = dynamic_cast<const TRecord &>(*buffer);
-    std::copy(record.Image().begin(), record.Image().end(), image.begin());
-    data.ReleaseBuffer(buffer);
-    if (image[RecordStatusOffset] == RecordStatusDeleted) {
+    ReadRecordImage(number, TReadDirection::Forward, image);
+    if (IsDeletedImage(image)) {
       continue;
     }
-    StoreU32(image.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
     if (std::all_of(filters_.begin(), filters_.end(),
                     [&](const auto &filter) { return filter->Accepts(*this, image); })) {
       bitmap_.Set(number);
@@ -58,15 +48,10 @@ void TDataCursor::RestrictBitmapToRange() {
       throw ETableChanged{};
     }
     // The range's keys lie along the leaf chain from the first one.
-    TIndexFile &file = table_->IndexFile();
     std::int32_t pageNumber = path.Leaf().Page;
     std::int32_t slot = path.Leaf().Slot;
     for (std::int64_t ordinal = firstBound_; ordinal <= lastBound_ && pageNumber != 0; slot = 0) {
-      TPage *page = file.PinPage(this, indexNumber_, pageNumber);
-      if (page == nullptr) {
-        throw ETableChanged{};
-      }
-      const TPinnedPage pinned(file, page);
+      const TPinnedPage page = PinLeaf(pageNumber);
       for (; slot < page->EntryCount() && ordinal <= lastBound_; ++slot, ++ordinal) {
         const std::int32_t record = page->RecordNumber(slot);
         if (record >= 1 && record <= inRange.Size()) {
@@ -80,15 +65,11 @@ void TDataCursor::RestrictBitmapToRange() {
 }
 
 void TDataCursor::BuildKeyList() {
-  TDataFile &data = table_->DataFile();
   keyList_.clear();
+  std::vector<std::uint8_t> image(recordSize_);
   for (std::int32_t number = bitmap_.FindNext(0); number != 0; number = bitmap_.FindNext(number)) {
-    TBuffer *buffer = data.GetBuffer(this, 0, number, false, TReadDirection::None);
-    if (buffer == nullptr) {
-      throw ETableChanged{};
-    }
-    keyList_.push_back(BuildKey(dynamic_cast<const TRecord &>(*buffer).Image()));
-    data.ReleaseBuffer(buffer);
+    ReadRecordImage(number, TReadDirection::None, image);
+    keyList_.push_back(BuildKey(image));
   }
   std::sort(keyList_.begin(), keyList_.end(),
             [&](const auto &a, const auto &b) { return CompareKeys(a.data(), b.data(), layout_.KeyLength) < 0; });

@@ -9,12 +9,9 @@
 
 namespace nexora {
 
-namespace {
-
-// A leaf page of the active index pinned for a walk; a page the cache could not give
-// because the table changed, or one left without keys, restarts the walk.
-TPinnedPage PinLeaf(TIndexFile &file, TDataCursor *cursor, std::int32_t indexNumber, std::int32_t n) {
-  TPage *page = file.PinPage(cursor, indexNumber, n);
+TPinnedPage TDataCursor::PinLeaf(std::int32_t pageNumber) {
+  TIndexFile &file = table_->IndexFile();
+  TPage *page = file.PinPage(this, indexNumber_, pageNumber);
   if (page == nullptr) {
     throw ETableChanged{};
   }
@@ -24,8 +21,6 @@ TPinnedPage PinLeaf(TIndexFile &file, TDataCursor *cursor, std::int32_t indexNum
   }
   return pinned;
 }
-
-} // namespace
 
 TCountedTree TDataCursor::Tree() { return TCountedTree(table_->IndexFile(), indexNumber_, this); }
 
@@ -86,11 +81,7 @@ std::int32_t TDataCursor::ReadAheadCount(TReadDirection direction) {
   if (leafPage_ == 0) {
     return 1;
   }
-  TIndexFile &file = table_->IndexFile();
-  TPage *page = file.PinPage(this, indexNumber_, leafPage_);
-  if (page == nullptr) {
-    throw ETableChanged{};
-  }
+  const TPinnedPage page = PinLeaf(leafPage_);
   std::int32_t count = 1;
   const std::int32_t entries = page->EntryCount();
   for (std::int32_t slot = slot_ - 1 + step; slot >= 0 && slot < entries && count < limit; slot += step) {
@@ -99,7 +90,6 @@ std::int32_t TDataCursor::ReadAheadCount(TReadDirection direction) {
     }
     ++count;
   }
-  file.ReleaseBuffer(page);
   return count;
 }
 
@@ -232,8 +222,7 @@ void TDataCursor::MoveBy(std::int32_t steps) {
     // No position to move from: the walk starts again from a re-found one.
     throw ETableChanged{};
   }
-  TIndexFile &file = table_->IndexFile();
-  TPinnedPage page = PinLeaf(file, this, indexNumber_, leafPage_);
+  TPinnedPage page = PinLeaf(leafPage_);
   std::int32_t pageNumber = leafPage_;
   std::int32_t slot = std::min(slot_, page->EntryCount());
   // One key forward or back within the bounds; false at the end.
@@ -246,7 +235,7 @@ void TDataCursor::MoveBy(std::int32_t steps) {
         ++slot;
       } else if (page->Next() != 0) {
         pageNumber = page->Next();
-        page = PinLeaf(file, this, indexNumber_, pageNumber);
+        page = PinLeaf(pageNumber);
         slot = 1;
       } else {
         return false;
@@ -260,7 +249,7 @@ void TDataCursor::MoveBy(std::int32_t steps) {
         --slot;
       } else if (page->Previous() != 0) {
         pageNumber = page->Previous();
-        page = PinLeaf(file, this, indexNumber_, pageNumber);
+        page = PinLeaf(pageNumber);
         slot = page->EntryCount();
       } else {
         return false;
@@ -283,7 +272,7 @@ void TDataCursor::MoveBy(std::int32_t steps) {
     if (!moved) {
       if (pageNumber != fromPage) {
         pageNumber = fromPage;
-        page = PinLeaf(file, this, indexNumber_, pageNumber);
+        page = PinLeaf(pageNumber);
       }
       slot = std::min(fromSlot, page->EntryCount());
       ordinal_ = fromOrdinal;

@@ -110,6 +110,12 @@ void TDataCursor::ReadCurrentRecord(TReadDirection direction) {
     TDataFile &File;
     ~TWishWithdrawn() { File.SetReadAheadWanted(0); }
   } withdrawn{data};
+  ReadRecordImage(number, direction, current_);
+}
+
+void TDataCursor::ReadRecordImage(std::int32_t number, TReadDirection direction, std::span<std::uint8_t> image) {
+  TDataFile &data = table_->DataFile();
+  const bool readAhead = direction != TReadDirection::None;
   TBuffer *buffer = data.GetBuffer(this, 0, number, readAhead, direction);
   if (buffer == nullptr) {
     // The cache found another party's change and was emptied; this request reads the file.
@@ -119,10 +125,10 @@ void TDataCursor::ReadCurrentRecord(TReadDirection direction) {
     throw ETableChanged{};
   }
   const auto &record = dynamic_cast<const TRecord &>(*buffer);
-  std::copy(record.Image().begin(), record.Image().end(), current_.begin());
+  std::copy(record.Image().begin(), record.Image().end(), image.begin());
   data.ReleaseBuffer(buffer);
-  if (!IsDeletedImage(current_)) {
-    StoreU32(current_.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
+  if (!IsDeletedImage(image)) {
+    StoreU32(image.data() + RecordChainOffset, static_cast<std::uint32_t>(number));
   }
 }
 

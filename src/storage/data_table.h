@@ -187,6 +187,8 @@ private:
   bool SessionReadLocksOnDemand() const;
   void SleepLockWait() const;
   bool LockDataRange(std::int64_t offset, std::int64_t length);
+  // With the session's retries, LockWaitTime apart; false after the last.
+  bool LockDataRangeRetrying(std::int64_t offset, std::int64_t length);
   bool UnlockDataRange(std::int64_t offset, std::int64_t length);
   [[noreturn]] void RaiseTableError(std::int32_t code) const;
 

@@ -20,6 +20,16 @@ void TDataTable::SleepLockWait() const {
   std::this_thread::sleep_for(std::chrono::milliseconds(Session().LockWaitTime()));
 }
 
+bool TDataTable::LockDataRangeRetrying(std::int64_t offset, std::int64_t length) {
+  for (std::uint32_t attempt = 0; !LockDataRange(offset, length); ++attempt) {
+    if (attempt == Session().LockRetryCount()) {
+      return false;
+    }
+    SleepLockWait();
+  }
+  return true;
+}
+
 // --- table read and write locks
 
 bool TDataTable::BeginRead() {
@@ -135,12 +145,8 @@ bool TDataTable::LockTable() {
   bool changed = false;
   if (!tableLockDeferred_) {
     const TEngineLimits &limits = Engine().Limits();
-    for (std::uint32_t attempt = 0; !LockDataRange(limits.LockTop - limits.MaxRecordCount, limits.MaxRecordCount);
-         ++attempt) {
-      if (attempt == Session().LockRetryCount()) {
-        RaiseTableError(NEXORA_LOCKED);
-      }
-      SleepLockWait();
+    if (!LockDataRangeRetrying(limits.LockTop - limits.MaxRecordCount, limits.MaxRecordCount)) {
+      RaiseTableError(NEXORA_LOCKED);
     }
     if (lockEntry_->HeldLocks() == 0) {
       changed = CheckFilesChanged();
@@ -177,12 +183,8 @@ bool TDataTable::LockSemaphore(std::int32_t number) {
   if (lockEntry_ == nullptr) {
     return true;
   }
-  const std::int64_t offset = Engine().Limits().SemaphoreBase - number;
-  for (std::uint32_t attempt = 0; !LockDataRange(offset, 1); ++attempt) {
-    if (attempt == Session().LockRetryCount()) {
-      return false;
-    }
-    SleepLockWait();
+  if (!LockDataRangeRetrying(Engine().Limits().SemaphoreBase - number, 1)) {
+    return false;
   }
   semaphores_.insert(number);
   return true;

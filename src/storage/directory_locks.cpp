@@ -305,19 +305,13 @@ void TDataDirectoryLocks::WriteTableList() {
 
 TDataTableLocks &TDataDirectoryLocks::GetTableLocks(std::string_view tableName) {
   const std::string name = CutText(TrimText(tableName), LockFile::MaxTableNameLength);
-  if (unusable_ && !lockFile_.IsOpen()) {
-    // No list to keep: a slot of this session's own is enough, since no lock takes effect.
-    for (const auto &entry : tables_) {
-      if (SameText(entry->TableName(), name)) {
-        return *entry;
-      }
-    }
-    return *tables_.emplace_back(
-        std::make_unique<TDataTableLocks>(*this, static_cast<std::int32_t>(tables_.size() + 1), name));
-  }
+  // The guard locks nothing when the manager is unusable; there is then no list to keep up to
+  // date, and a slot of this session's own is enough, since no lock takes effect.
   WriteGuardLock();
   try {
-    ReadTableList();
+    if (lockFile_.IsOpen()) {
+      ReadTableList();
+    }
     for (const auto &entry : tables_) {
       if (SameText(entry->TableName(), name)) {
         WriteGuardUnlock();
